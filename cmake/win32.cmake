@@ -1,0 +1,38 @@
+# The product: TAVKO.SPI, a 32-bit Windows DLL, and the Windows programs that
+# load it as a host does.
+enable_language(RC)
+
+# Everything links statically so the DLL and programs import only system DLLs.
+set(TAVKO_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+add_library(tavko_spi SHARED
+  ${TAVKO_PLUGIN_SOURCES}
+  settings/dialog.cpp
+  plugin/tavko.def
+  plugin/version.rc
+  settings/dialog.rc
+)
+target_include_directories(tavko_spi PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(tavko_spi PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TAVKO_WARNINGS} -fno-exceptions -fno-rtti>)
+target_link_options(tavko_spi PRIVATE ${TAVKO_STATIC_LINK} -Wl,--enable-stdcall-fixup)
+set_target_properties(tavko_spi PROPERTIES PREFIX "" OUTPUT_NAME "TAVKO" SUFFIX ".SPI"
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# GoogleTest built from Debian's sources for the Windows test host.
+if(EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_executable(tavko_wine_tests
+    tests/wine/host.cpp
+    tests/wine/entry_tests.cpp
+    tests/wine/decode_tests.cpp
+    tests/common/pictures.cpp
+    tools/qvx.cpp
+  )
+  target_include_directories(tavko_wine_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(tavko_wine_tests PRIVATE gtest gtest_main)
+  target_link_options(tavko_wine_tests PRIVATE ${TAVKO_STATIC_LINK})
+  add_dependencies(tavko_wine_tests tavko_spi)
+endif()

@@ -1,0 +1,70 @@
+// QVX headers: the stored layout and its normalisation.
+//
+// A QVX picture is a Windows bitmap in which some regions are stored with
+// every byte complemented (0xFF - byte). Offsets count from the picture's
+// first byte; values are little-endian and given after complementing.
+//
+//   File header, offsets 0..13, complemented:
+//     0  2  bfType     "BM" (stored as 0xBD 0xB2)
+//     2  4  bfSize     file size; a file handle must be at least this long
+//     6  4  reserved   never read
+//    10  4  bfOffBits  offset of the first pixel byte
+//   Header size, offset 14, complemented:
+//    14  4  biSize     12 = core form; anything else = information form
+//   Core form (biSize 12), offsets 14..25 complemented:
+//    18  2  bcWidth    signed 16-bit
+//    20  2  bcHeight   signed 16-bit
+//    22  2  bcPlanes
+//    24  2  bcBitCount
+//   Information form, exactly offsets 14..53 complemented whatever biSize is:
+//    18  4  biWidth    signed        34  4  biSizeImage
+//    22  4  biHeight   signed        38  4  biXPelsPerMeter
+//    26  2  biPlanes                 42  4  biYPelsPerMeter
+//    28  2  biBitCount               46  4  biClrUsed
+//    30  4  biCompression            50  4  biClrImportant
+//   Colour table: from 26 (core) or 14 + biSize, 4-byte entries (blue, green,
+//   red, unused), complemented wherever the decoder reads them.
+//   Pixels: from bfOffBits; those before offset 100 are complemented.
+#pragma once
+
+#include <cstdint>
+
+const uint32_t kFileHeaderBytes = 14;
+const uint32_t kSignatureBytes = 18;          // file header and biSize
+const uint32_t kCoreHeaderEnd = 26;           // 14 + 12
+const uint32_t kInfoHeaderEnd = 54;           // 14 + 40
+const uint32_t kCoreHeaderSize = 12;
+const uint32_t kMaxRecognisedHeaderSize = 64;
+const uint32_t kComplementedPixelsEnd = 100;  // pixel bytes before this are stored complemented
+const uint8_t kStoredSignature0 = 0xBD;       // 'B' complemented
+const uint8_t kStoredSignature1 = 0xB2;       // 'M' complemented
+
+// The information header that both header forms are brought into, with the
+// file-header fields that decoding needs.
+struct NormalizedHeader {
+  uint32_t bfSize;
+  uint32_t bfOffBits;
+  uint32_t storedSize;  // biSize as stored (12 for the core form)
+  uint32_t biSize;      // 40 for the core form, else the stored size
+  int32_t biWidth;
+  int32_t biHeight;
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+
+// True when the stored bytes begin with the complemented "BM".
+bool HasQvxSignature(const uint8_t* bytes, uint64_t length);
+
+// Reads the headers of a QVX picture into header, complementing private
+// copies only. Returns false when the data ends inside the headers it needs
+// (18 bytes, then 26 for the core form or 54 for the information form).
+bool NormalizeHeader(const uint8_t* bytes, uint64_t length, NormalizedHeader* header);
+
+// Offset of the colour table: after the core header, or 14 + biSize.
+uint64_t PaletteOffset(const NormalizedHeader& header);

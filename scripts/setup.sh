@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine.
+# Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  updated=0
+else
+  updated=1
+fi
+
+for p in cmake g++ make libgtest-dev libbenchmark-dev libpng-dev libstb-dev pkg-config \
+         g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+         wine wine32:i386 xvfb xdotool x11-apps imagemagick valgrind clang-14 libclang-rt-14-dev; do
+  have "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  if [ "$updated" = 0 ] || [ ! -f /var/lib/apt/lists/lock ] || \
+     [ -z "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -m1 i386)" ]; then
+    $SUDO apt-get update -qq
+  fi
+  if ! $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  fi
+fi
+echo "setup: all build and test tools are present"

@@ -1,0 +1,35 @@
+// Building test pictures: plain BMP layouts with chosen header fields,
+// turned into QVX by complementing the stored regions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PictureShape {
+  uint32_t headerSize = 40;     // 12 for the core form
+  int32_t width = 4;
+  int32_t height = 4;
+  uint16_t bits = 8;
+  uint32_t compression = 0;
+  uint32_t colours = 0;         // 4-byte colour entries written after the header
+  uint32_t gapBytes = 0;        // further bytes between the colour table and the pixels
+  int64_t offBits = -1;         // pixel offset; -1 = straight after table and gap
+  int64_t pixelBytes = -1;      // stored pixel bytes; -1 = stride * |height|
+  uint32_t seed = 1;            // pixel and colour content
+};
+
+// Bytes per stored row.
+uint64_t StrideOf(int32_t width, uint16_t bits);
+
+// A plain BMP file (not complemented) of the given shape.
+std::vector<uint8_t> MakeBmp(const PictureShape& shape);
+
+// The same picture as QVX.
+std::vector<uint8_t> MakeQvx(const PictureShape& shape);
+
+// Offset of the first pixel byte of a picture made from shape.
+uint64_t PixelOffsetOf(const PictureShape& shape);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
