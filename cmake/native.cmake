@@ -20,6 +20,7 @@ if(BUILD_TESTING)
     tests/unit/settings_tests.cpp
     tests/unit/helpers.cpp
     tests/common/pictures.cpp
+    tests/common/files.cpp
     tests/common/stb_impl.cpp
   )
   target_include_directories(tavko_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
@@ -27,6 +28,11 @@ if(BUILD_TESTING)
   target_compile_definitions(tavko_unit_tests PRIVATE
     TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60)
+
+  add_executable(tavko_digest tests/unit/digest_main.cpp tests/common/digest.cpp
+    tests/common/pictures.cpp tests/common/files.cpp tools/exports_native.cpp)
+  target_include_directories(tavko_digest PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(tavko_digest PRIVATE tavko_native tavko_tools)
 
   include(cmake/wine-tests.cmake)
 endif()

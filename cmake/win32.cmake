@@ -14,7 +14,7 @@ add_library(tavko_spi SHARED
 )
 target_include_directories(tavko_spi PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(tavko_spi PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TAVKO_WARNINGS} -fno-exceptions -fno-rtti>)
-target_link_options(tavko_spi PRIVATE ${TAVKO_STATIC_LINK} -Wl,--enable-stdcall-fixup)
+target_link_options(tavko_spi PRIVATE ${TAVKO_STATIC_LINK} -s -Wl,--subsystem,windows)
 set_target_properties(tavko_spi PROPERTIES PREFIX "" OUTPUT_NAME "TAVKO" SUFFIX ".SPI"
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
@@ -29,10 +29,14 @@ if(EXISTS /usr/src/googletest/CMakeLists.txt)
     tests/wine/entry_tests.cpp
     tests/wine/decode_tests.cpp
     tests/common/pictures.cpp
+    tests/common/files.cpp
+    tests/common/digest.cpp
     tools/qvx.cpp
+    tools/exports_win32.cpp
   )
   target_include_directories(tavko_wine_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(tavko_wine_tests PRIVATE gtest gtest_main)
+  target_compile_definitions(tavko_wine_tests PRIVATE __USE_MINGW_ANSI_STDIO=1)
+  target_link_libraries(tavko_wine_tests PRIVATE gtest version)
   target_link_options(tavko_wine_tests PRIVATE ${TAVKO_STATIC_LINK})
   add_dependencies(tavko_wine_tests tavko_spi)
 endif()

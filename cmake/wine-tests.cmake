@@ -1,1 +1,22 @@
+# Tests of the real TAVKO.SPI, built in the Windows build folder and run
+# under Wine in a throwaway prefix.
+set(TAVKO_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/win32" CACHE PATH "Windows build folder")
+set(TAVKO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+set(TAVKO_SCRIPTS "${CMAKE_SOURCE_DIR}/tests/scripts")
+set(TAVKO_WINE_ENV "TAVKO_WINEPREFIX=${TAVKO_WINEPREFIX}"
+  "TAVKO_SPI=Z:${TAVKO_WIN32_DIR}/TAVKO.SPI"
+  "TAVKO_SHARED_DIR=Z:${TAVKO_SHARED_DIR}"
+  "TAVKO_SAMPLES_DIR=Z:${CMAKE_SOURCE_DIR}/samples")
 
+add_test(NAME wine.prefix COMMAND ${TAVKO_SCRIPTS}/wine-prefix.sh)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TAVKO_WINE_ENV}")
+
+add_test(NAME dll.boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${TAVKO_WIN32_DIR}/TAVKO.SPI)
+
+add_test(NAME wine.dll_tests COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
+  ${TAVKO_WIN32_DIR}/tavko_wine_tests.exe --gtest_brief=1)
+add_test(NAME wine.digest_match COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
+  $<TARGET_FILE:tavko_digest> ${TAVKO_WIN32_DIR}/tavko_wine_tests.exe
+  ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/digest)
+set_tests_properties(wine.dll_tests wine.digest_match PROPERTIES
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)

@@ -1,28 +1,16 @@
 // Real bitmaps: every BMP of the shared corpus turned into QVX, decoded, and
 // compared pixel for pixel with an independent BMP reader.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include <stb/stb_image.h>
 
+#include "common/files.h"
 #include "platform/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 
 namespace {
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(dir + "/" + e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 const std::string kGood = std::string(TAVKO_SHARED_DIR) + "/corpus/bmpsuite/g";
 const std::string kBad = std::string(TAVKO_SHARED_DIR) + "/corpus/bmpsuite/b";

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Linux unit tests and the tests
+# of the real TAVKO.SPI under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/build.sh"
+cd "$root/build/native"
+ctest --output-on-failure -j"$(nproc 2>/dev/null || echo 2)" "$@"

@@ -1,0 +1,11 @@
+// A digest of what the plug-in answers for every test picture, written the
+// same way by the Linux build and by the Windows build under Wine, so the
+// two can be compared line for line.
+#pragma once
+
+#include <string>
+
+#include "tools/exports.h"
+
+bool WriteDigests(const PluginExports& plugin, const std::string& sharedDir,
+                  const std::string& samplesDir, const char* outPath);

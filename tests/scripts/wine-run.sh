@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Runs a Windows program under the tests' Wine prefix: wine-run.sh PROGRAM [ARGS...]
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+unset DISPLAY
+exec wine "$@"

@@ -1,0 +1,108 @@
+// Decoding through the real DLL: the corpus from files and memory,
+// progress, stops, and pictures inside larger files.
+#include <cstring>
+
+#include "common/pictures.h"
+#include "tests/wine/host.h"
+#include "tools/qvx.h"
+
+namespace {
+
+TEST(DllDecode, CorpusFromFileAndMemoryAgree) {
+  std::vector<std::string> files = FilesIn(SharedDir() + "/corpus/bmpsuite/g");
+  ASSERT_GT(files.size(), 20u) << SharedDir();
+  std::string temp = TempDir() + "tavko-corpus.qvx";
+  int decoded = 0;
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    std::vector<uint8_t> qvx;
+    std::string why;
+    if (!EncodeQvx(ReadFileBytes(path), &qvx, &why)) continue;
+    std::vector<uint8_t> before = qvx;
+    HostDecoded memory = HostDecodeMemory(&qvx);
+    ASSERT_EQ(memory.result, kResultSuccess);
+    EXPECT_EQ(qvx, before) << "memory image restored";
+    ASSERT_TRUE(WriteFileBytes(temp, qvx));
+    HostDecoded file = HostDecodeFile(temp, 0);
+    ASSERT_EQ(file.result, kResultSuccess);
+    EXPECT_EQ(file.info, memory.info);
+    EXPECT_EQ(file.pixels, memory.pixels);
+    RgbImage image;
+    EXPECT_TRUE(RenderDib(memory.info.data(), memory.info.size(), memory.pixels.data(), memory.pixels.size(),
+                          &image, &why))
+        << why;
+    ++decoded;
+  }
+  DeleteFileA(temp.c_str());
+  EXPECT_GT(decoded, 15);
+}
+
+TEST(DllDecode, ProgressIsReportedAndCanStop) {
+  PictureShape shape;
+  shape.bits = 24;
+  shape.width = 9;
+  shape.height = 6;
+  std::vector<uint8_t> image = MakeQvx(shape), before = image;
+  HostDecoded all = HostDecodeMemory(&image);
+  ASSERT_EQ(all.result, kResultSuccess);
+  EXPECT_EQ(all.progressRows, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(all.progressHeights, std::vector<int>(6, 6));
+  for (int stop : {0, 3}) {
+    HostDecoded d = HostDecodeMemory(&image, stop);
+    EXPECT_EQ(d.result, kResultAborted);
+    EXPECT_EQ(d.progressRows.size(), static_cast<size_t>(stop + 1));
+    EXPECT_EQ(d.infoHandle, nullptr);
+    EXPECT_EQ(d.bitsHandle, nullptr);
+    EXPECT_EQ(image, before);
+  }
+}
+
+TEST(DllDecode, PictureInsideALargerFile) {
+  PictureShape shape;
+  shape.bits = 2;
+  shape.colours = 4;
+  shape.width = 17;
+  shape.height = 5;
+  std::vector<uint8_t> picture = MakeQvx(shape);
+  std::vector<uint8_t> file(4096, 0xA5);
+  file.insert(file.end(), picture.begin(), picture.end());
+  std::string path = TempDir() + "tavko-offset.bin";
+  ASSERT_TRUE(WriteFileBytes(path, file));
+  HostDecoded inside = HostDecodeFile(path, 4096);
+  HostDecoded alone = HostDecodeMemory(&picture);
+  ASSERT_EQ(inside.result, kResultSuccess);
+  EXPECT_EQ(inside.info, alone.info);
+  EXPECT_EQ(inside.pixels, alone.pixels);
+  EXPECT_EQ(inside.pixels.size(), 12u * 5);
+  EXPECT_EQ(HostDecodeFile(path, 0).result, kResultNotQvx);
+  EXPECT_EQ(HostDecodeFile(path, -1).result, kResultFileError);
+  DeleteFileA(path.c_str());
+}
+
+TEST(DllDecode, RefusalsHandBackNothing) {
+  std::vector<uint8_t> tiny(17, 0xBD);
+  HLOCAL info = reinterpret_cast<HLOCAL>(1), bits = reinterpret_cast<HLOCAL>(2);
+  EXPECT_EQ(Plugin.getPicture(reinterpret_cast<char*>(tiny.data()), 17, 1, &info, &bits, nullptr, 0), kResultNotQvx);
+  EXPECT_EQ(info, reinterpret_cast<HLOCAL>(1));
+  EXPECT_EQ(bits, reinterpret_cast<HLOCAL>(2));
+  PictureShape shape;
+  shape.colours = 256;
+  std::vector<uint8_t> cut = MakeQvx(shape);
+  cut.pop_back();
+  EXPECT_EQ(Plugin.getPicture(reinterpret_cast<char*>(cut.data()), static_cast<int32_t>(cut.size()), 1, &info,
+                              &bits, nullptr, 0),
+            kResultTruncated);
+}
+
+TEST(DllDecode, SamplePictures) {
+  int seen = 0;
+  for (const std::string& path : FilesIn(SamplesDir())) {
+    SCOPED_TRACE(path);
+    HostDecoded d = HostDecodeFile(path, 0);
+    ASSERT_EQ(d.result, kResultSuccess);
+    ++seen;
+  }
+  EXPECT_GE(seen, 5);
+}
+
+}  // namespace

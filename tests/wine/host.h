@@ -1,0 +1,34 @@
+// The Windows test host: loads TAVKO.SPI and reaches its exports by name.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/files.h"
+#include "tools/exports.h"
+
+extern PluginExports Plugin;
+extern HMODULE PluginModule;
+
+// Folders given by the test runner (Windows paths).
+std::string SharedDir();
+std::string SamplesDir();
+std::string TempDir();
+
+struct HostDecoded {
+  ResultCode result = -99;
+  std::vector<uint8_t> info;
+  std::vector<uint8_t> pixels;
+  std::vector<int> progressRows;
+  std::vector<int> progressHeights;
+  HLOCAL infoHandle = nullptr;
+  HLOCAL bitsHandle = nullptr;
+};
+
+// Decodes through the DLL from memory or from a file, recording progress;
+// copies and frees the blocks handed out on success, checking that they
+// came unlocked.
+HostDecoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow = -1);
+HostDecoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow = -1);

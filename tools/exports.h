@@ -1,0 +1,24 @@
+// The plug-in's six exports as a host reaches them: linked in directly in
+// the Linux build, or loaded from TAVKO.SPI with LoadLibraryA in the
+// Windows build.
+#pragma once
+
+#include <string>
+
+#include "plugin/spi.h"
+
+struct PluginExports {
+  int(WINAPI* getPluginInfo)(int, char*, int);
+  int(WINAPI* isSupported)(char*, ULONG_PTR);
+  ResultCode(WINAPI* getPictureInfo)(char*, int32_t, uint32_t, PictureInfo*);
+  ResultCode(WINAPI* getPicture)(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
+                                 LONG_PTR);
+  ResultCode(WINAPI* getPreview)(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
+                                 LONG_PTR);
+  ResultCode(WINAPI* configurationDlg)(HWND, int32_t);  // null where there is no dialog
+};
+
+// Reaches the exports. pluginPath names the DLL (Windows build; empty means
+// TAVKO.SPI beside the program) and is not used in the Linux build. Returns
+// false with a reason when the plug-in cannot be loaded.
+bool LoadPluginExports(const std::string& pluginPath, PluginExports* exports, std::string* why);

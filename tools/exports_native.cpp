@@ -1,0 +1,12 @@
+// The Linux build links the plug-in's code in.
+#include "tools/exports.h"
+
+bool LoadPluginExports(const std::string&, PluginExports* exports, std::string*) {
+  exports->getPluginInfo = GetPluginInfo;
+  exports->isSupported = IsSupported;
+  exports->getPictureInfo = GetPictureInfo;
+  exports->getPicture = GetPicture;
+  exports->getPreview = GetPreview;
+  exports->configurationDlg = nullptr;
+  return true;
+}
