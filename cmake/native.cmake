@@ -41,3 +41,20 @@ endif()
 add_executable(make_samples tools/make_samples.cpp)
 target_link_libraries(make_samples PRIVATE tavko_tools)
 add_custom_target(samples COMMAND make_samples ${CMAKE_SOURCE_DIR}/samples DEPENDS make_samples)
+
+# The command-line tool.
+find_package(PNG REQUIRED)
+add_executable(tavko tools/tavko.cpp tools/exports_native.cpp tools/png_libpng.cpp)
+target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
+target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG)
+
+if(BUILD_TESTING)
+  add_executable(tavko_tool_tests tests/tool/tool_tests.cpp tests/common/pictures.cpp tests/common/files.cpp
+    tests/common/stb_impl.cpp)
+  target_include_directories(tavko_tool_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(tavko_tool_tests PRIVATE tavko_tools GTest::gtest GTest::gtest_main)
+  target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>"
+    TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  add_dependencies(tavko_tool_tests tavko)
+  gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60)
+endif()

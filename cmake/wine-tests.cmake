@@ -20,3 +20,8 @@ add_test(NAME wine.digest_match COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
   ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/digest)
 set_tests_properties(wine.dll_tests wine.digest_match PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
+
+add_test(NAME wine.tool_match COMMAND ${TAVKO_SCRIPTS}/tool-wine-match.sh
+  $<TARGET_FILE:tavko> ${TAVKO_WIN32_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/tool-match)
+set_tests_properties(wine.tool_match PROPERTIES
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)

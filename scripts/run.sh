@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The main job: builds TAVKO.SPI and decodes the bundled sample pictures.
+#   - through the real TAVKO.SPI, loaded by tavko.exe under Wine as an image
+#     viewer loads it: the plug-in's strings, what it reports for each
+#     picture, and each picture as the BMP the plug-in delivers;
+#   - with the Linux tavko: each picture as a PNG.
+# Pictures are written to out/ (or the folder given as the first argument).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/build.sh" >/dev/null
+out=$(mkdir -p "${1:-$root/out}" && cd "${1:-$root/out}" && pwd)
+export TAVKO_WINEPREFIX="$root/build/wineprefix-run"
+source "$root/tests/scripts/wine-env.sh"
+unset DISPLAY
+[ -f "$WINEPREFIX/system.reg" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
+
+win() { wine "$root/build/win32/tavko.exe" "$@" | tr -d '\r'; }
+echo "== TAVKO.SPI under Wine =="
+win --version
+samples=()
+for qvx in "$root"/samples/*.qvx; do samples+=("$(winpath "$qvx")"); done
+win info "${samples[@]}" | sed 's|^Z:.*/||'
+for qvx in "$root"/samples/*.qvx; do
+  name=$(basename "$qvx" .qvx)
+  win decode "$(winpath "$qvx")" "$(winpath "$out")/$name.bmp"
+  "$root/build/native/tavko" decode "$qvx" "$out/$name.png"
+done
+echo
+echo "== decoded pictures in $out =="
+ls "$out"
