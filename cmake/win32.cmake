@@ -49,3 +49,9 @@ target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko PRIVATE z)
 target_link_options(tavko PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(tavko tavko_spi)
+
+# A viewer-like host that opens the configuration dialog for the dialog tests.
+add_executable(dialog_host tests/wine/dialog_host.cpp tools/exports_win32.cpp)
+target_include_directories(dialog_host PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(dialog_host PRIVATE ${TAVKO_STATIC_LINK})
+add_dependencies(dialog_host tavko_spi)

@@ -25,3 +25,10 @@ add_test(NAME wine.tool_match COMMAND ${TAVKO_SCRIPTS}/tool-wine-match.sh
   $<TARGET_FILE:tavko> ${TAVKO_WIN32_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/tool-match)
 set_tests_properties(wine.tool_match PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
+
+add_test(NAME wine.registry COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
+  ${TAVKO_WIN32_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/registry)
+add_test(NAME wine.dialog COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
+  ${TAVKO_WIN32_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/dialog)
+set_tests_properties(wine.registry wine.dialog PROPERTIES
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
