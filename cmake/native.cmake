@@ -58,3 +58,10 @@ if(BUILD_TESTING)
   add_dependencies(tavko_tool_tests tavko)
   gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60)
 endif()
+
+# Remakes the fuzzers' seed pictures: cmake --build build/native --target seeds
+add_executable(make_seeds fuzz/make_seeds.cpp tests/common/pictures.cpp tests/common/files.cpp)
+target_include_directories(make_seeds PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(make_seeds PRIVATE tavko_tools)
+add_custom_target(seeds COMMAND make_seeds ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
+  DEPENDS make_seeds)

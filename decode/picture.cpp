@@ -11,6 +11,7 @@
 
 namespace {
 
+const uint32_t kBiRgb = 0;
 const uint32_t kBiRle8 = 1;
 const uint32_t kBiRle4 = 2;
 const uint32_t kBiBitFields = 3;
@@ -40,6 +41,16 @@ RowBytes RowBytesFor(uint32_t bits, uint32_t outputDepth, uint64_t width) {
   }
 }
 
+// The rows are delivered uncompressed unless run-length data was left
+// blank, so the stored compression is passed on only then: a bitmap that
+// claimed bit fields (or anything else) without masks after its header
+// would send a host reading past the information block.
+uint32_t DeliveredCompression(const NormalizedHeader& header, const DecodePlan& plan) {
+  if (plan.bitFields) return kBiBitFields;
+  if (plan.skipRows) return header.biCompression;
+  return kBiRgb;
+}
+
 void WriteInfoHeader(const NormalizedHeader& header, const DecodePlan& plan, uint8_t* info) {
   // The slots always follow 40 header bytes, so biSize says 40 whatever
   // size the stored header had.
@@ -48,7 +59,7 @@ void WriteInfoHeader(const NormalizedHeader& header, const DecodePlan& plan, uin
   WriteU32(info + 8, static_cast<uint32_t>(plan.height));
   WriteU16(info + 12, header.biPlanes);
   WriteU16(info + 14, plan.outputDepth);
-  WriteU32(info + 16, plan.bitFields ? kBiBitFields : header.biCompression);
+  WriteU32(info + 16, DeliveredCompression(header, plan));
   WriteU32(info + 20, static_cast<uint32_t>(plan.pixelBytes));
   WriteU32(info + 24, static_cast<uint32_t>(header.biXPelsPerMeter));
   WriteU32(info + 28, static_cast<uint32_t>(header.biYPelsPerMeter));

@@ -230,6 +230,31 @@ TEST_F(Decoding, ThirtyTwoBit) {
   EXPECT_EQ(U32At(kept.info, 16), 3u);
 }
 
+TEST_F(Decoding, StoredCompressionIsPassedOnOnlyWhenTrue) {
+  struct Case {
+    uint16_t bits;
+    uint32_t compression;
+    int keep;
+    uint32_t delivered;
+    size_t infoBytes;
+  } cases[] = {
+      {32, 3, 0, 0, 44},  // bit fields read as plain rows: no masks, so no claim of them
+      {32, 3, 1, 3, 60},  {16, 3, 0, 0, 44}, {16, 3, 1, 3, 60},
+      {24, 4, 0, 0, 44},  {8, 1, 0, 1, 44 + 1024}, {4, 2, 0, 2, 44 + 64},
+      {2, 1, 0, 0, 44 + 64},  // 2-bit rows are always expanded
+  };
+  for (const Case& c : cases) {
+    SetOptions(c.keep, c.keep, 0);
+    PictureShape shape = Picture(c.bits, 3, 2, c.bits <= 8 ? 1u << c.bits : 0);
+    shape.compression = c.compression;
+    std::vector<uint8_t> image = MakeQvx(shape);
+    Decoded d = DecodeMemory(&image);
+    ASSERT_EQ(d.result, kResultSuccess);
+    EXPECT_EQ(U32At(d.info, 16), c.delivered) << c.bits << " bits, compression " << c.compression;
+    EXPECT_EQ(d.info.size(), c.infoBytes);
+  }
+}
+
 TEST_F(Decoding, ProgressAndStops) {
   PictureShape shape = Picture(8, 4, 5, 256);
   std::vector<uint8_t> image = MakeQvx(shape), before = image;
