@@ -17,7 +17,7 @@ add_test(NAME wine.dll_tests COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
   ${TAVKO_WIN32_DIR}/tavko_wine_tests.exe --gtest_brief=1)
 add_test(NAME wine.digest_match COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
   $<TARGET_FILE:tavko_digest> ${TAVKO_WIN32_DIR}/tavko_wine_tests.exe
-  ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/digest)
+  ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds ${CMAKE_BINARY_DIR}/digest)
 set_tests_properties(wine.dll_tests wine.digest_match PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
 

@@ -45,7 +45,7 @@ void Digest(const PluginExports& plugin, FILE* out, const std::string& name, cha
 }  // namespace
 
 bool WriteDigests(const PluginExports& plugin, const std::string& sharedDir, const std::string& samplesDir,
-                  const char* outPath) {
+                  const std::string& seedsDir, const char* outPath) {
   FILE* out = std::fopen(outPath, "wb");
   if (!out) return false;
   for (const char* set : {"g", "b"}) {
@@ -66,6 +66,13 @@ bool WriteDigests(const PluginExports& plugin, const std::string& sharedDir, con
     std::string name = "samples/" + BaseName(path);
     Digest(plugin, out, name, const_cast<char*>(path.c_str()), 0, 0);
     Digest(plugin, out, name, reinterpret_cast<char*>(qvx.data()), static_cast<int32_t>(qvx.size()), 1);
+  }
+  for (const std::string& path : FilesIn(seedsDir)) {
+    std::vector<uint8_t> qvx = ReadFileBytes(path);
+    size_t length = qvx.size();
+    qvx.resize(length + 64);
+    Digest(plugin, out, "seeds/" + BaseName(path), reinterpret_cast<char*>(qvx.data()),
+           static_cast<int32_t>(length), 1);
   }
   return std::fclose(out) == 0;
 }

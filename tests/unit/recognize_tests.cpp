@@ -164,14 +164,14 @@ TEST_F(PictureInformation, ReportsSizeAndDeliveredDepth) {
     ASSERT_EQ(GetPictureInfo(reinterpret_cast<char*>(bytes.data()), static_cast<int32_t>(bytes.size()),
                              1, &info),
               kResultSuccess);
-    EXPECT_EQ(info.left, 0);
-    EXPECT_EQ(info.top, 0);
-    EXPECT_EQ(info.width, c.width);
-    EXPECT_EQ(info.height, c.height);
-    EXPECT_EQ(info.horizontalDensity, 1);
-    EXPECT_EQ(info.verticalDensity, 1);
-    EXPECT_EQ(info.bitDepth, c.depth) << c.bits << " bits, header " << c.header;
-    EXPECT_EQ(info.textInfoHandle, 0u);
+    EXPECT_EQ(+info.left, 0);
+    EXPECT_EQ(+info.top, 0);
+    EXPECT_EQ(+info.width, c.width);
+    EXPECT_EQ(+info.height, c.height);
+    EXPECT_EQ(+info.horizontalDensity, 1);
+    EXPECT_EQ(+info.verticalDensity, 1);
+    EXPECT_EQ(+info.bitDepth, c.depth) << c.bits << " bits, header " << c.header;
+    EXPECT_EQ(+info.textInfoHandle, 0u);
     EXPECT_EQ(bytes, before) << "the memory image is not changed";
   }
 }
@@ -214,8 +214,8 @@ TEST_F(PictureInformation, FromAFileAtAnOffset) {
   PictureInfo info{};
   ASSERT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 1000, 0x10 /* high bits ignored */, &info),
             kResultSuccess);
-  EXPECT_EQ(info.width, 33);
-  EXPECT_EQ(info.height, 17);
+  EXPECT_EQ(+info.width, 33);
+  EXPECT_EQ(+info.height, 17);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 0, 0, &info), kResultNotQvx);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>((dir_ + "/none").c_str()), 0, 0, &info), kResultFileError);
   for (standin::Op op : {standin::kCreateFile, standin::kLocalAlloc, standin::kLocalLock, standin::kReadFile}) {

@@ -73,14 +73,14 @@ TEST(Dll, PictureInfoFromFileAtOffsetAndFromMemory) {
                             : Plugin.getPictureInfo(reinterpret_cast<char*>(picture.data()),
                                                     static_cast<int32_t>(picture.size()), 1, &info);
     ASSERT_EQ(r, kResultSuccess);
-    EXPECT_EQ(info.left, 0);
-    EXPECT_EQ(info.top, 0);
-    EXPECT_EQ(info.width, 21);
-    EXPECT_EQ(info.height, -16);
-    EXPECT_EQ(info.horizontalDensity, 1);
-    EXPECT_EQ(info.verticalDensity, 1);
-    EXPECT_EQ(info.bitDepth, 4);
-    EXPECT_EQ(info.textInfoHandle, 0u);
+    EXPECT_EQ(+info.left, 0);
+    EXPECT_EQ(+info.top, 0);
+    EXPECT_EQ(+info.width, 21);
+    EXPECT_EQ(+info.height, -16);
+    EXPECT_EQ(+info.horizontalDensity, 1);
+    EXPECT_EQ(+info.verticalDensity, 1);
+    EXPECT_EQ(+info.bitDepth, 4);
+    EXPECT_EQ(+info.textInfoHandle, 0u);
   }
   EXPECT_EQ(picture, before);
   PictureInfo info;

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   PluginModule = GetModuleHandleA("TAVKO.SPI");
   // --digest FILE: write the digest of every decode instead of testing.
   if (argc == 3 && std::strcmp(argv[1], "--digest") == 0)
-    return WriteDigests(Plugin, SharedDir(), SamplesDir(), argv[2]) ? 0 : 1;
+    return WriteDigests(Plugin, SharedDir(), SamplesDir(), Env("TAVKO_SEEDS_DIR", "seeds"), argv[2]) ? 0 : 1;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
