@@ -34,6 +34,7 @@ add_executable(tavko_unit_tests
   tests/unit/settings_tests.cpp
   tests/unit/fault_tests.cpp
   tests/unit/thread_tests.cpp
+  tests/unit/rows_tests.cpp
 )
 target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})

@@ -1,6 +1,7 @@
 // The processor probe and the byte complementing.
 #include <cstring>
 
+#include "decode/cpu.h"
 #include "decode/options.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -13,26 +14,6 @@
 
 #if TAVKO_HAVE_X86
 namespace {
-
-const uintptr_t kIdFlag = 0x200000;  // EFLAGS bit 21: writable only where CPUID exists
-
-uintptr_t ReadFlags() {
-  uintptr_t flags;
-#if defined(__x86_64__)
-  __asm__ volatile("pushfq\n\tpopq %0" : "=r"(flags));
-#else
-  __asm__ volatile("pushfl\n\tpopl %0" : "=r"(flags));
-#endif
-  return flags;
-}
-
-void WriteFlags(uintptr_t flags) {
-#if defined(__x86_64__)
-  __asm__ volatile("pushq %0\n\tpopfq" : : "r"(flags) : "cc");
-#else
-  __asm__ volatile("pushl %0\n\tpopfl" : : "r"(flags) : "cc");
-#endif
-}
 
 // The MMX path: eight bytes per step, then the tail one byte at a time.
 __attribute__((target("mmx"))) void InvertBytesMmx(uint8_t* start, int32_t count) {
@@ -53,13 +34,7 @@ __attribute__((target("mmx"))) void InvertBytesMmx(uint8_t* start, int32_t count
 }  // namespace
 
 int DetectMmx() {
-  // CPUID exists when the ID flag can be flipped.
-  uintptr_t before = ReadFlags();
-  WriteFlags(before ^ kIdFlag);
-  uintptr_t after = ReadFlags();
-  WriteFlags(before);
-  if (((before ^ after) & kIdFlag) == 0) return 0;
-
+  if (!HasCpuid()) return 0;
   unsigned a, b, c, d;
   __cpuid(0, a, b, c, d);
   if (static_cast<int32_t>(a) < 1) return 0;
