@@ -79,3 +79,9 @@ add_custom_target(seeds COMMAND make_seeds ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DI
 
 include(cmake/wine-tests.cmake)
 include(cmake/checks.cmake)
+
+# Benchmarks: build/native/tavko_bench, or bench/run.sh for both builds.
+find_package(benchmark REQUIRED)
+add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
+target_include_directories(tavko_bench PRIVATE /usr/include/stb)
+target_link_libraries(tavko_bench PRIVATE tavko_native tavko_test_common benchmark::benchmark)

@@ -55,3 +55,10 @@ add_executable(dialog_host tests/wine/dialog_host.cpp tools/exports_win32.cpp)
 target_include_directories(dialog_host PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(dialog_host PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(dialog_host tavko_spi)
+
+# The same benchmarks against the real TAVKO.SPI, to run under Wine.
+add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp tools/qvx.cpp tools/exports_win32.cpp)
+target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests /usr/include/stb)
+target_compile_options(tavko_bench PRIVATE -O2)
+target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})
+add_dependencies(tavko_bench tavko_spi)

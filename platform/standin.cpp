@@ -2,6 +2,7 @@
 #include "platform/standin.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,29 @@ struct Block {
   uint32_t magic;
   int locks;
   SIZE_T size;
+  bool mapped;
   unsigned char* bytes;
 };
+
+// Like the Windows heap, large blocks come straight from the system as
+// fresh zero-filled pages and go back to it when freed.
+const SIZE_T kMappedBlockBytes = 512 * 1024;
+
+unsigned char* AllocateBytes(SIZE_T bytes, bool zero, bool* mapped) {
+  *mapped = bytes >= kMappedBlockBytes;
+  if (*mapped) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages == MAP_FAILED ? nullptr : static_cast<unsigned char*>(pages);
+  }
+  return static_cast<unsigned char*>(zero ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1));
+}
+
+void FreeBytes(Block* block) {
+  if (block->mapped)
+    munmap(block->bytes, block->size);
+  else
+    std::free(block->bytes);
+}
 
 const uint32_t kBlockMagic = 0x4C4F4341u;  // "LOCA"
 // File handles are small numbers, as on Windows, so that a caller can tell
@@ -78,15 +100,14 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   if (bytes > 0x7FFFFFFFu) return nullptr;
   Block* block = static_cast<Block*>(std::malloc(sizeof(Block)));
   if (block == nullptr) return nullptr;
-  block->bytes = static_cast<unsigned char*>(
-      (flags & LMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1));
+  block->size = bytes;
+  block->bytes = AllocateBytes(bytes, (flags & LMEM_ZEROINIT) != 0, &block->mapped);
   if (block->bytes == nullptr) {
     std::free(block);
     return nullptr;
   }
   block->magic = kBlockMagic;
   block->locks = 0;
-  block->size = bytes;
   ++liveBlocks;
   return block;
 }
@@ -114,7 +135,7 @@ HLOCAL LocalFree(HLOCAL handle) {
   if (block == nullptr) return handle;
   if (block->locks > 0) --lockedBlocks;
   block->magic = 0;
-  std::free(block->bytes);
+  FreeBytes(block);
   std::free(block);
   --liveBlocks;
   return nullptr;
