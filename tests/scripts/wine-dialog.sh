@@ -108,5 +108,13 @@ grep -qx "after 16=16 32=24" "$out/host.txt" || fail "depths after storing 0 ove
 stored=$(wine reg query "$key" | tr -d '\r' | awk '/REG_/ {print $1 "=" $3}' | tr '\n' ' ')
 [ "$stored" = "16=0x1 32=0x0 MMX=0x1 " ] || fail "stored values: $stored"
 ok
+# tavko.exe config opens the same dialog and ends with it.
+wine "$win32/tavko.exe" config >"$out/config.txt" 2>&1 &
+host=$!
+for _ in $(seq 100); do xdotool search --name "^TAVKO configuration\$" >/dev/null 2>&1 && break; sleep 0.2; done
+press alt+d
+wait "$host" || fail "tavko config failed: $(cat "$out/config.txt")"
+host=
+ok
 wine reg delete "$key" /f >/dev/null
 echo "$checks dialog checks passed; screenshots in $out"
