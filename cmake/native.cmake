@@ -15,13 +15,17 @@ target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
 add_library(tavko_tools STATIC tools/qvx.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/files.cpp tests/common/stb_impl.cpp)
-target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
-target_link_libraries(tavko_test_common PUBLIC tavko_tools)
-
 include(CTest)
 find_package(GTest REQUIRED)
 include(GoogleTest)
+
+add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/files.cpp tests/common/stb_impl.cpp)
+add_library(tavko_test_capture STATIC tests/common/capture.cpp)
+target_include_directories(tavko_test_capture PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
+target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_link_libraries(tavko_test_common PUBLIC tavko_tools)
+
 set(TAVKO_TEST_DEFINES TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 add_executable(tavko_unit_tests
@@ -36,7 +40,7 @@ add_executable(tavko_unit_tests
   tests/unit/thread_tests.cpp
   tests/unit/rows_tests.cpp
 )
-target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common GTest::gtest GTest::gtest_main)
+target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
@@ -47,7 +51,7 @@ if(TAVKO_SANITIZE)
   return()
 endif()
 
-gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 # The command-line tool.
 find_package(PNG REQUIRED)
@@ -59,7 +63,7 @@ add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
 add_dependencies(tavko_tool_tests tavko)
-gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 # Writes the Linux build's answers for every test picture, to compare with
 # TAVKO.SPI under Wine.

@@ -31,6 +31,7 @@ if(EXISTS /usr/src/googletest/CMakeLists.txt)
     tests/common/pictures.cpp
     tests/common/files.cpp
     tests/common/digest.cpp
+    tests/common/capture.cpp
     tools/qvx.cpp
     tools/exports_win32.cpp
   )

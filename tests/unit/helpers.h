@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/capture.h"
 #include "common/pictures.h"
 #include "decode/options.h"
 #include "plugin/spi.h"
@@ -21,16 +22,6 @@ class PluginTest : public ::testing::Test {
   // A file in a per-test temporary folder.
   std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes);
   std::string dir_;
-};
-
-struct Decoded {
-  ResultCode result = -99;
-  std::vector<uint8_t> info;
-  std::vector<uint8_t> pixels;
-  std::vector<int> progressRows;
-  std::vector<int> progressHeights;
-  HLOCAL infoHandle = nullptr;
-  HLOCAL bitsHandle = nullptr;
 };
 
 // Decodes from memory (or from a file when path is not empty), recording the

@@ -19,11 +19,11 @@ TEST(DllDecode, CorpusFromFileAndMemoryAgree) {
     std::string why;
     if (!EncodeQvx(ReadFileBytes(path), &qvx, &why)) continue;
     std::vector<uint8_t> before = qvx;
-    HostDecoded memory = HostDecodeMemory(&qvx);
+    Decoded memory = HostDecodeMemory(&qvx);
     ASSERT_EQ(memory.result, kResultSuccess);
     EXPECT_EQ(qvx, before) << "memory image restored";
     ASSERT_TRUE(WriteFileBytes(temp, qvx));
-    HostDecoded file = HostDecodeFile(temp, 0);
+    Decoded file = HostDecodeFile(temp, 0);
     ASSERT_EQ(file.result, kResultSuccess);
     EXPECT_EQ(file.info, memory.info);
     EXPECT_EQ(file.pixels, memory.pixels);
@@ -43,12 +43,12 @@ TEST(DllDecode, ProgressIsReportedAndCanStop) {
   shape.width = 9;
   shape.height = 6;
   std::vector<uint8_t> image = MakeQvx(shape), before = image;
-  HostDecoded all = HostDecodeMemory(&image);
+  Decoded all = HostDecodeMemory(&image);
   ASSERT_EQ(all.result, kResultSuccess);
   EXPECT_EQ(all.progressRows, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(all.progressHeights, std::vector<int>(6, 6));
   for (int stop : {0, 3}) {
-    HostDecoded d = HostDecodeMemory(&image, stop);
+    Decoded d = HostDecodeMemory(&image, stop);
     EXPECT_EQ(d.result, kResultAborted);
     EXPECT_EQ(d.progressRows.size(), static_cast<size_t>(stop + 1));
     EXPECT_EQ(d.infoHandle, nullptr);
@@ -68,8 +68,8 @@ TEST(DllDecode, PictureInsideALargerFile) {
   file.insert(file.end(), picture.begin(), picture.end());
   std::string path = TempDir() + "tavko-offset.bin";
   ASSERT_TRUE(WriteFileBytes(path, file));
-  HostDecoded inside = HostDecodeFile(path, 4096);
-  HostDecoded alone = HostDecodeMemory(&picture);
+  Decoded inside = HostDecodeFile(path, 4096);
+  Decoded alone = HostDecodeMemory(&picture);
   ASSERT_EQ(inside.result, kResultSuccess);
   EXPECT_EQ(inside.info, alone.info);
   EXPECT_EQ(inside.pixels, alone.pixels);
@@ -98,7 +98,7 @@ TEST(DllDecode, SamplePictures) {
   int seen = 0;
   for (const std::string& path : FilesIn(SamplesDir())) {
     SCOPED_TRACE(path);
-    HostDecoded d = HostDecodeFile(path, 0);
+    Decoded d = HostDecodeFile(path, 0);
     ASSERT_EQ(d.result, kResultSuccess);
     ++seen;
   }

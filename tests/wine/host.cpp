@@ -16,33 +16,6 @@ std::string Env(const char* name, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
-struct ProgressLog {
-  std::vector<int>* rows;
-  std::vector<int>* heights;
-  int stopAtRow;
-};
-
-int WINAPI RecordProgress(int row, int height, LONG_PTR userData) {
-  ProgressLog* log = reinterpret_cast<ProgressLog*>(userData);
-  log->rows->push_back(row);
-  log->heights->push_back(height);
-  return row == log->stopAtRow ? 1 : 0;
-}
-
-void Collect(HostDecoded* out) {
-  if (out->result != kResultSuccess) return;
-  EXPECT_EQ(LocalFlags(out->infoHandle) & LMEM_LOCKCOUNT, 0u) << "information block locked";
-  EXPECT_EQ(LocalFlags(out->bitsHandle) & LMEM_LOCKCOUNT, 0u) << "pixel block locked";
-  const uint8_t* info = static_cast<const uint8_t*>(LocalLock(out->infoHandle));
-  out->info.assign(info, info + LocalSize(out->infoHandle));
-  LocalUnlock(out->infoHandle);
-  const uint8_t* pixels = static_cast<const uint8_t*>(LocalLock(out->bitsHandle));
-  out->pixels.assign(pixels, pixels + LocalSize(out->bitsHandle));
-  LocalUnlock(out->bitsHandle);
-  EXPECT_EQ(LocalFree(out->infoHandle), nullptr);
-  EXPECT_EQ(LocalFree(out->bitsHandle), nullptr);
-}
-
 }  // namespace
 
 std::string SharedDir() { return Env("TAVKO_SHARED_DIR", "Z:/work/shared"); }
@@ -53,23 +26,13 @@ std::string TempDir() {
   return path;
 }
 
-HostDecoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow) {
-  HostDecoded out;
-  ProgressLog log{&out.progressRows, &out.progressHeights, stopAtRow};
-  out.result = Plugin.getPicture(reinterpret_cast<char*>(image->data()),
-                                 static_cast<int32_t>(image->size()), 1, &out.infoHandle,
-                                 &out.bitsHandle, RecordProgress, reinterpret_cast<LONG_PTR>(&log));
-  Collect(&out);
-  return out;
+Decoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow) {
+  return CaptureDecode(Plugin.getPicture, reinterpret_cast<char*>(image->data()), static_cast<int32_t>(image->size()),
+                       1, stopAtRow);
 }
 
-HostDecoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow) {
-  HostDecoded out;
-  ProgressLog log{&out.progressRows, &out.progressHeights, stopAtRow};
-  out.result = Plugin.getPicture(const_cast<char*>(path.c_str()), offset, 0, &out.infoHandle,
-                                 &out.bitsHandle, RecordProgress, reinterpret_cast<LONG_PTR>(&log));
-  Collect(&out);
-  return out;
+Decoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow) {
+  return CaptureDecode(Plugin.getPicture, const_cast<char*>(path.c_str()), offset, 0, stopAtRow);
 }
 
 int main(int argc, char** argv) {

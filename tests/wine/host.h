@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/capture.h"
 #include "common/files.h"
 #include "tools/exports.h"
 
@@ -17,18 +18,8 @@ std::string SharedDir();
 std::string SamplesDir();
 std::string TempDir();
 
-struct HostDecoded {
-  ResultCode result = -99;
-  std::vector<uint8_t> info;
-  std::vector<uint8_t> pixels;
-  std::vector<int> progressRows;
-  std::vector<int> progressHeights;
-  HLOCAL infoHandle = nullptr;
-  HLOCAL bitsHandle = nullptr;
-};
-
 // Decodes through the DLL from memory or from a file, recording progress;
 // copies and frees the blocks handed out on success, checking that they
 // came unlocked.
-HostDecoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow = -1);
-HostDecoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow = -1);
+Decoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow = -1);
+Decoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow = -1);
