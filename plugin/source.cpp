@@ -25,6 +25,9 @@ ResultCode LoadSourceImage(const char* fileName, int32_t offset, uint32_t extraB
     return kResultNoMemory;
   }
 
+  // A movable block of no bytes would come back discarded and fail to
+  // lock; an empty file is simply no picture, so it gets one spare byte.
+  if (blockBytes == 0) blockBytes = 1;
   HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, static_cast<SIZE_T>(blockBytes));
   if (block == nullptr) {
     CloseHandle(file);

@@ -76,6 +76,11 @@ TEST(DllDecode, PictureInsideALargerFile) {
   EXPECT_EQ(inside.pixels.size(), 12u * 5);
   EXPECT_EQ(HostDecodeFile(path, 0).result, kResultNotQvx);
   EXPECT_EQ(HostDecodeFile(path, -1).result, kResultFileError);
+  // Nothing left after the offset, or an empty file: no picture, not a lock failure.
+  EXPECT_EQ(HostDecodeFile(path, static_cast<int32_t>(file.size())).result, kResultNotQvx);
+  PictureInfo info;
+  EXPECT_EQ(Plugin.getPictureInfo(const_cast<char*>(path.c_str()), static_cast<int32_t>(file.size()), 0, &info),
+            kResultNotQvx);
   DeleteFileA(path.c_str());
 }
 
