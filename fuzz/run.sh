@@ -37,6 +37,6 @@ for target in "${targets[@]}"; do
     status=1
     echo "$target found a fault; see $build/$target.log and $build/artifacts"
   fi
-  grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|cov: " "$build/$target.log" | tail -3
+  grep -a -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|cov: " "$build/$target.log" | tail -3
 done
 exit $status
