@@ -358,7 +358,14 @@ int main(int argc, char** argv) {
           ->Repetitions(5);
     }
   }
-  benchmark::Initialize(&argc, argv);
+  // Repetitions of all benchmarks are interleaved at random, so that a slow
+  // spell of the machine does not fall on one side of a ratio; flags given
+  // on the command line come after these and win.
+  std::vector<char*> args = {argv[0], const_cast<char*>("--benchmark_enable_random_interleaving=true"),
+                             const_cast<char*>("--benchmark_color=false")};
+  args.insert(args.end(), argv + 1, argv + argc);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PluginSettings.useMmx = 0;
