@@ -110,6 +110,20 @@ ResultCode ConvertRows(const uint8_t* source, const DecodePlan& plan, uint8_t* i
   const uint64_t expandBytes =
       plan.outputStride / 2 < plan.sourceStride ? plan.outputStride / 2 : plan.sourceStride;
   const uint64_t width = static_cast<uint64_t>(plan.width);
+  // Copied rows lie back to back in both blocks with the same stride; with
+  // no one to report to between rows they move in one piece.
+  if (progress == nullptr && plan.method == kRowCopy) {
+    CopyRow(source + plan.pixelOffset, pixels, plan.sourceStride * plan.rows);
+    return kResultSuccess;
+  }
+  // The same for 16-bit rows without padding, whose scan then never
+  // meets a padding byte.
+  if (progress == nullptr && plan.method == kRowCopyScan16 && plan.sourceStride == 2 * width) {
+    uint64_t bytes = plan.sourceStride * plan.rows;
+    if (CopyRowScan16(source + plan.pixelOffset, pixels, bytes, bytes / 2))
+      WriteMasks(info, 0xF800, 0x07E0, 0x001F);
+    return kResultSuccess;
+  }
   bool bit15 = false;
   const uint8_t* src = source + plan.pixelOffset;
   uint8_t* dst = pixels;

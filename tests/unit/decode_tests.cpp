@@ -288,6 +288,38 @@ TEST_F(Decoding, ProgressAndStops) {
   LocalFree(bits);
 }
 
+TEST_F(Decoding, WithoutProgressTheSameBlocksComeOut) {
+  // Without a progress function rows may move in one piece; nothing else changes.
+  struct Case {
+    uint16_t bits;
+    int32_t width;
+    int keep;
+    int bit15At;  // pixel given bit 15, or -1
+  } cases[] = {{8, 9, 0, -1}, {24, 7, 0, -1}, {1, 33, 0, -1}, {16, 6, 1, -1}, {16, 6, 1, 17},
+               {16, 5, 1, -1}, {16, 5, 1, 3}, {32, 3, 1, -1}, {16, 4, 0, -1}, {2, 9, 0, -1}};
+  for (const Case& c : cases) {
+    SetOptions(c.keep, c.keep, 0);
+    PictureShape shape = Picture(c.bits, c.width, 4, c.bits <= 8 ? 1u << c.bits : 0);
+    std::vector<uint8_t> bmp = MakeBmp(shape);
+    for (size_t i = PixelOffsetOf(shape) + 1; i < bmp.size(); i += 2) bmp[i] &= 0x7F;
+    if (c.bit15At >= 0) bmp[PixelOffsetOf(shape) + 2 * c.bit15At + 1] |= 0x80;
+    ComplementQvxRegions(&bmp);
+    std::vector<uint8_t> before = bmp;
+    Decoded watched = DecodeMemory(&bmp);
+    Decoded quiet = CaptureDecode(
+        [](char* s, int32_t n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
+          return GetPicture(s, n, f, i, b, nullptr, u);
+        },
+        reinterpret_cast<char*>(bmp.data()), static_cast<int32_t>(bmp.size()), 1, -1);
+    ASSERT_EQ(watched.result, kResultSuccess);
+    ASSERT_EQ(quiet.result, kResultSuccess);
+    EXPECT_EQ(quiet.info, watched.info) << c.bits << " bits, width " << c.width;
+    EXPECT_EQ(quiet.pixels, watched.pixels) << c.bits << " bits, width " << c.width;
+    EXPECT_TRUE(quiet.progressRows.empty());
+    EXPECT_EQ(bmp, before);
+  }
+}
+
 TEST_F(Decoding, TopDownRowsKeepTheirOrder) {
   PictureShape shape = Picture(24, 3, -4);
   std::vector<uint8_t> image = MakeQvx(shape);
