@@ -12,12 +12,7 @@
 namespace {
 
 PictureShape Shape(uint32_t header, uint16_t bits, int32_t width, int32_t height, uint32_t colours = 0) {
-  PictureShape s;
-  s.headerSize = header;
-  s.bits = bits;
-  s.width = width;
-  s.height = height;
-  s.colours = colours;
+  PictureShape s = ShapeOf(bits, width, height, colours, header);
   s.seed = bits * 7 + width;
   return s;
 }

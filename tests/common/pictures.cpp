@@ -18,6 +18,16 @@ uint8_t NextByte(uint32_t* state) {
 
 }  // namespace
 
+PictureShape ShapeOf(uint16_t bits, int32_t width, int32_t height, uint32_t colours, uint32_t headerSize) {
+  PictureShape s;
+  s.bits = bits;
+  s.width = width;
+  s.height = height;
+  s.colours = colours;
+  s.headerSize = headerSize;
+  return s;
+}
+
 uint64_t StrideOf(int32_t width, uint16_t bits) {
   return (static_cast<uint64_t>(width < 0 ? 0 : width) * bits + 31) / 32 * 4;
 }

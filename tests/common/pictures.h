@@ -19,6 +19,9 @@ struct PictureShape {
   uint32_t seed = 1;            // pixel and colour content
 };
 
+// A shape with the fields most tests set.
+PictureShape ShapeOf(uint16_t bits, int32_t width, int32_t height, uint32_t colours = 0, uint32_t headerSize = 40);
+
 // Bytes per stored row.
 uint64_t StrideOf(int32_t width, uint16_t bits);
 

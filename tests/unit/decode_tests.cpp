@@ -9,17 +9,6 @@ namespace {
 
 class Decoding : public PluginTest {};
 
-PictureShape Picture(uint16_t bits, int32_t width, int32_t height, uint32_t colours = 0,
-                     uint32_t header = 40) {
-  PictureShape s;
-  s.bits = bits;
-  s.width = width;
-  s.height = height;
-  s.colours = colours;
-  s.headerSize = header;
-  return s;
-}
-
 // The stored pixel rows of a plain BMP of the shape.
 std::vector<uint8_t> StoredPixels(const PictureShape& shape) {
   std::vector<uint8_t> bmp = MakeBmp(shape);
@@ -29,7 +18,7 @@ std::vector<uint8_t> StoredPixels(const PictureShape& shape) {
 TEST_F(Decoding, EightBitWithAFullTable) {
   for (int mmx : {0, 1}) {
     SetOptions(0, 0, mmx);
-    PictureShape shape = Picture(8, 5, 3, 256);
+    PictureShape shape = ShapeOf(8, 5, 3, 256);
     std::vector<uint8_t> image = MakeQvx(shape), before = image;
     std::vector<uint8_t> bmp = MakeBmp(shape);
     Decoded d = DecodeMemory(&image);
@@ -49,7 +38,7 @@ TEST_F(Decoding, EightBitWithAFullTable) {
 }
 
 TEST_F(Decoding, PixelBytesBeforeOffsetHundredAreUncomplemented) {
-  PictureShape shape = Picture(24, 7, 9);  // pixels from 54
+  PictureShape shape = ShapeOf(24, 7, 9);  // pixels from 54
   std::vector<uint8_t> image = MakeQvx(shape), before = image;
   Decoded d = DecodeMemory(&image);
   ASSERT_EQ(d.result, kResultSuccess);
@@ -81,7 +70,7 @@ TEST_F(Decoding, ColourCountFollowsTheGap) {
       {8, 256, 0, -1, 64, 256, 44 + 1024},  // table after a 64-byte header
   };
   for (const Case& c : cases) {
-    PictureShape shape = Picture(c.bits, 3, 2, c.colours, c.header);
+    PictureShape shape = ShapeOf(c.bits, 3, 2, c.colours, c.header);
     shape.gapBytes = c.gap;
     shape.offBits = c.offBits;
     std::vector<uint8_t> image = MakeQvx(shape), before = image;
@@ -121,7 +110,7 @@ TEST_F(Decoding, StridesAndRowMethods) {
   };
   for (const Case& c : cases) {
     SetOptions(c.keep, c.keep, 1);
-    PictureShape shape = Picture(c.bits, c.width, 3, c.bits <= 8 ? 1u << c.bits : 0);
+    PictureShape shape = ShapeOf(c.bits, c.width, 3, c.bits <= 8 ? 1u << c.bits : 0);
     std::vector<uint8_t> image = MakeQvx(shape), before = image;
     std::vector<uint8_t> stored = StoredPixels(shape);
     uint64_t inStride = StrideOf(c.width, c.bits);
@@ -156,7 +145,7 @@ TEST_F(Decoding, StridesAndRowMethods) {
 }
 
 TEST_F(Decoding, TwoBitByteExpansion) {
-  PictureShape shape = Picture(2, 4, 1, 4);
+  PictureShape shape = ShapeOf(2, 4, 1, 4);
   std::vector<uint8_t> bmp = MakeBmp(shape);
   bmp[PixelOffsetOf(shape)] = 0xE4;
   ComplementQvxRegions(&bmp);
@@ -167,7 +156,7 @@ TEST_F(Decoding, TwoBitByteExpansion) {
 }
 
 std::vector<uint8_t> SixteenBit(std::vector<uint16_t> pixels, int width, int height) {
-  PictureShape shape = Picture(16, width, height);
+  PictureShape shape = ShapeOf(16, width, height);
   std::vector<uint8_t> bmp = MakeBmp(shape);
   uint64_t stride = StrideOf(width, 16);
   std::fill(bmp.begin() + 54, bmp.end(), 0);
@@ -214,7 +203,7 @@ TEST_F(Decoding, SixteenBitConversionAndMasks) {
 }
 
 TEST_F(Decoding, ThirtyTwoBit) {
-  PictureShape shape = Picture(32, 1, 1);
+  PictureShape shape = ShapeOf(32, 1, 1);
   std::vector<uint8_t> bmp = MakeBmp(shape);
   bmp[54] = 0x11, bmp[55] = 0x22, bmp[56] = 0x33, bmp[57] = 0x44;
   std::vector<uint8_t> image = bmp;
@@ -248,7 +237,7 @@ TEST_F(Decoding, StoredCompressionIsPassedOnOnlyWhenTrue) {
   };
   for (const Case& c : cases) {
     SetOptions(c.keep, c.keep, 0);
-    PictureShape shape = Picture(c.bits, 3, 2, c.bits <= 8 ? 1u << c.bits : 0);
+    PictureShape shape = ShapeOf(c.bits, 3, 2, c.bits <= 8 ? 1u << c.bits : 0);
     shape.compression = c.compression;
     std::vector<uint8_t> image = MakeQvx(shape);
     Decoded d = DecodeMemory(&image);
@@ -259,7 +248,7 @@ TEST_F(Decoding, StoredCompressionIsPassedOnOnlyWhenTrue) {
 }
 
 TEST_F(Decoding, ProgressAndStops) {
-  PictureShape shape = Picture(8, 4, 5, 256);
+  PictureShape shape = ShapeOf(8, 4, 5, 256);
   std::vector<uint8_t> image = MakeQvx(shape), before = image;
   Decoded all = DecodeMemory(&image);
   ASSERT_EQ(all.result, kResultSuccess);
@@ -299,7 +288,7 @@ TEST_F(Decoding, WithoutProgressTheSameBlocksComeOut) {
                {16, 5, 1, -1}, {16, 5, 1, 3}, {32, 3, 1, -1}, {16, 4, 0, -1}, {2, 9, 0, -1}};
   for (const Case& c : cases) {
     SetOptions(c.keep, c.keep, 0);
-    PictureShape shape = Picture(c.bits, c.width, 4, c.bits <= 8 ? 1u << c.bits : 0);
+    PictureShape shape = ShapeOf(c.bits, c.width, 4, c.bits <= 8 ? 1u << c.bits : 0);
     std::vector<uint8_t> bmp = MakeBmp(shape);
     for (size_t i = PixelOffsetOf(shape) + 1; i < bmp.size(); i += 2) bmp[i] &= 0x7F;
     if (c.bit15At >= 0) bmp[PixelOffsetOf(shape) + 2 * c.bit15At + 1] |= 0x80;
@@ -321,7 +310,7 @@ TEST_F(Decoding, WithoutProgressTheSameBlocksComeOut) {
 }
 
 TEST_F(Decoding, TopDownRowsKeepTheirOrder) {
-  PictureShape shape = Picture(24, 3, -4);
+  PictureShape shape = ShapeOf(24, 3, -4);
   std::vector<uint8_t> image = MakeQvx(shape);
   Decoded d = DecodeMemory(&image);
   ASSERT_EQ(d.result, kResultSuccess);
@@ -333,7 +322,7 @@ TEST_F(Decoding, TopDownRowsKeepTheirOrder) {
 }
 
 TEST_F(Decoding, RunLengthDataIsLeftBlank) {
-  PictureShape shape = Picture(8, 4, 3, 256);
+  PictureShape shape = ShapeOf(8, 4, 3, 256);
   shape.compression = 1;
   std::vector<uint8_t> image = MakeQvx(shape);
   Decoded d = DecodeMemory(&image);
@@ -343,7 +332,7 @@ TEST_F(Decoding, RunLengthDataIsLeftBlank) {
 }
 
 TEST_F(Decoding, LengthTestAtTheBoundary) {
-  PictureShape shape = Picture(24, 3, 40);  // runs past offset 100
+  PictureShape shape = ShapeOf(24, 3, 40);  // runs past offset 100
   std::vector<uint8_t> image = MakeQvx(shape);
   Decoded exact = DecodeMemory(&image);
   EXPECT_EQ(exact.result, kResultSuccess);
@@ -355,7 +344,7 @@ TEST_F(Decoding, LengthTestAtTheBoundary) {
 }
 
 TEST_F(Decoding, RefusedPicturesWriteNoHandle) {
-  PictureShape good = Picture(8, 4, 4, 256);
+  PictureShape good = ShapeOf(8, 4, 4, 256);
   auto with = [&](auto change) {
     PictureShape s = good;
     change(&s);
@@ -398,7 +387,7 @@ TEST_F(Decoding, RefusedPicturesWriteNoHandle) {
 
 TEST_F(Decoding, ShortImageIsTouchedOnlyUpToItsEnd) {
   // 24 bits, 1x1: pixel bytes 54..57, image ends at 58, well before 100.
-  PictureShape shape = Picture(24, 1, 1);
+  PictureShape shape = ShapeOf(24, 1, 1);
   std::vector<uint8_t> bmp = MakeBmp(shape);
   std::vector<uint8_t> image = bmp;
   ComplementQvxRegions(&image);
@@ -420,7 +409,7 @@ TEST_F(Decoding, ShortImageIsTouchedOnlyUpToItsEnd) {
 TEST_F(Decoding, BlocksLargerThanAProcessHoldsAreRefused) {
   // 16 bits widened to 24: the stored rows fit in the stated length, the
   // delivered ones would not fit in 2 GiB. Only the headers are ever read.
-  PictureShape shape = Picture(16, 715827883, 1);
+  PictureShape shape = ShapeOf(16, 715827883, 1);
   shape.pixelBytes = 0;
   std::vector<uint8_t> image = MakeQvx(shape);
   int32_t claimed = static_cast<int32_t>(54 + StrideOf(shape.width, 16));
@@ -441,7 +430,7 @@ class DecodingFailures : public PluginTest, public ::testing::WithParamInterface
 
 TEST_P(DecodingFailures, EveryBlockIsFreedAndTheImageRestored) {
   const AcquireFailure& f = GetParam();
-  std::vector<uint8_t> image = MakeQvx(Picture(8, 4, 4, 256)), before = image;
+  std::vector<uint8_t> image = MakeQvx(ShapeOf(8, 4, 4, 256)), before = image;
   std::string path = TempFile("f.qvx", image);
   standin::FailNth(f.op, f.nth);
   Decoded d = f.fromFile ? DecodeFile(path, 0) : DecodeMemory(&image);
@@ -473,7 +462,7 @@ std::vector<AcquireFailure> AcquireFailures() {
 INSTANTIATE_TEST_SUITE_P(EveryAcquireStep, DecodingFailures, ::testing::ValuesIn(AcquireFailures()));
 
 TEST_F(Decoding, FromAFileAtAnOffsetEqualsFromMemory) {
-  std::vector<uint8_t> picture = MakeQvx(Picture(4, 13, 7, 16));
+  std::vector<uint8_t> picture = MakeQvx(ShapeOf(4, 13, 7, 16));
   std::vector<uint8_t> file(777, 0x99);
   file.insert(file.end(), picture.begin(), picture.end());
   std::string path = TempFile("inside.bin", file);
