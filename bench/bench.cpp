@@ -76,11 +76,7 @@ void Prepare(const Case& c) {
   if (!current.path.empty()) std::remove(current.path.c_str());
   current = Prepared();
   current.which = &c;
-  PictureShape shape;
-  shape.bits = c.bits;
-  shape.width = kSide;
-  shape.height = kSide;
-  shape.colours = c.bits <= 8 ? 1u << c.bits : 0;
+  PictureShape shape = ShapeOf(c.bits, kSide, kSide, c.bits <= 8 ? 1u << c.bits : 0);
   current.bmp = MakeBmp(shape);
   current.qvx = MakeQvx(shape);
   current.path = TempPath((std::string(c.name) + ".qvx").c_str());

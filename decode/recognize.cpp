@@ -71,7 +71,7 @@ int RecogniseFromMemory(const uint8_t* first) {
   uint8_t copy[kInfoHeaderEnd] = {0};
   std::memcpy(copy, first, kSignatureBytes);
   uint8_t size[4];
-  for (int i = 0; i < 4; ++i) size[i] = static_cast<uint8_t>(~copy[14 + i]);
+  ComplementedCopy(copy, kFileHeaderBytes, sizeof size, size);
   uint32_t end = ReadU32(size) == kCoreHeaderSize ? kCoreHeaderEnd : kInfoHeaderEnd;
   std::memcpy(copy + kSignatureBytes, first + kSignatureBytes, end - kSignatureBytes);
   return Recognise(copy, false, 0);

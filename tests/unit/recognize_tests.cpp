@@ -32,11 +32,8 @@ struct RecognitionCase {
 };
 
 PictureShape Shape(uint32_t headerSize, uint16_t bits, uint32_t compression = 0) {
-  PictureShape s;
-  s.headerSize = headerSize;
-  s.bits = bits;
+  PictureShape s = ShapeOf(bits, 4, 4, bits <= 8 ? (1u << bits) : 0, headerSize);
   s.compression = compression;
-  s.colours = bits <= 8 ? (1u << bits) : 0;
   return s;
 }
 

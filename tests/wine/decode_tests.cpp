@@ -38,10 +38,7 @@ TEST(DllDecode, CorpusFromFileAndMemoryAgree) {
 }
 
 TEST(DllDecode, ProgressIsReportedAndCanStop) {
-  PictureShape shape;
-  shape.bits = 24;
-  shape.width = 9;
-  shape.height = 6;
+  PictureShape shape = ShapeOf(24, 9, 6);
   std::vector<uint8_t> image = MakeQvx(shape), before = image;
   Decoded all = HostDecodeMemory(&image);
   ASSERT_EQ(all.result, kResultSuccess);
@@ -58,11 +55,7 @@ TEST(DllDecode, ProgressIsReportedAndCanStop) {
 }
 
 TEST(DllDecode, PictureInsideALargerFile) {
-  PictureShape shape;
-  shape.bits = 2;
-  shape.colours = 4;
-  shape.width = 17;
-  shape.height = 5;
+  PictureShape shape = ShapeOf(2, 17, 5, 4);
   std::vector<uint8_t> picture = MakeQvx(shape);
   std::vector<uint8_t> file(4096, 0xA5);
   file.insert(file.end(), picture.begin(), picture.end());
@@ -90,8 +83,7 @@ TEST(DllDecode, RefusalsHandBackNothing) {
   EXPECT_EQ(Plugin.getPicture(reinterpret_cast<char*>(tiny.data()), 17, 1, &info, &bits, nullptr, 0), kResultNotQvx);
   EXPECT_EQ(info, reinterpret_cast<HLOCAL>(1));
   EXPECT_EQ(bits, reinterpret_cast<HLOCAL>(2));
-  PictureShape shape;
-  shape.colours = 256;
+  PictureShape shape = ShapeOf(8, 4, 4, 256);
   std::vector<uint8_t> cut = MakeQvx(shape);
   cut.pop_back();
   EXPECT_EQ(Plugin.getPicture(reinterpret_cast<char*>(cut.data()), static_cast<int32_t>(cut.size()), 1, &info,

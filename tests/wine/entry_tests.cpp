@@ -32,8 +32,7 @@ TEST(Dll, PreviewIsNotProvided) {
 }
 
 TEST(Dll, RecognitionFromARealHandleAndFromMemory) {
-  PictureShape shape;
-  shape.colours = 256;
+  PictureShape shape = ShapeOf(8, 4, 4, 256);
   std::vector<uint8_t> picture = MakeQvx(shape);
   std::vector<uint8_t> file(300, 0x33);
   file.insert(file.end(), picture.begin(), picture.end());
@@ -55,12 +54,7 @@ TEST(Dll, RecognitionFromARealHandleAndFromMemory) {
 }
 
 TEST(Dll, PictureInfoFromFileAtOffsetAndFromMemory) {
-  PictureShape shape;
-  shape.headerSize = 12;
-  shape.bits = 4;
-  shape.colours = 16;
-  shape.width = 21;
-  shape.height = -16;
+  PictureShape shape = ShapeOf(4, 21, -16, 16, 12);
   std::vector<uint8_t> picture = MakeQvx(shape), before = picture;
   std::vector<uint8_t> file(5000, 0);
   file.insert(file.end(), picture.begin(), picture.end());
