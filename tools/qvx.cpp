@@ -40,7 +40,14 @@ void ComplementQvxRegions(std::vector<uint8_t>* bytes) {
   uint32_t headerSize = Get32(&out[14]);
   bool core = headerSize == 12;
   uint32_t bits = out.size() >= (core ? 26u : 54u) ? Get16(&out[core ? 24 : 28]) : 0;
-  Complement(&out, 0, core ? 26 : 54);
+  // The regions may overlap (a short header's fields run into the colour
+  // table, a small table into the first pixels): mark their union and
+  // complement each byte once.
+  std::vector<bool> stored(out.size(), false);
+  auto mark = [&](uint64_t from, uint64_t count) {
+    for (uint64_t i = from; i < from + count && i < stored.size(); ++i) stored[i] = true;
+  };
+  mark(0, core ? 26 : 54);
   // The colour entries a reader takes: the full table when it fits before
   // the pixels, else as many whole entries as the gap holds (up to 8 bits).
   uint64_t tableStart = core ? 26 : 14 + static_cast<uint64_t>(headerSize);
@@ -52,8 +59,10 @@ void ComplementQvxRegions(std::vector<uint8_t>* bytes) {
     else if (bits <= 8 && offBits > tableStart)
       colours = (offBits - tableStart) / 4;
   }
-  Complement(&out, tableStart, 4 * colours);
-  if (offBits < 100) Complement(&out, offBits, 100 - offBits);
+  mark(tableStart, 4 * colours);
+  if (offBits < 100) mark(offBits, 100 - offBits);
+  for (size_t i = 0; i < out.size(); ++i)
+    if (stored[i]) out[i] ^= 0xFF;
 }
 
 bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::string* why) {
