@@ -91,7 +91,8 @@ int RecogniseFromMemory(const uint8_t* first) {
   std::memcpy(copy, first, kSignatureBytes);
   uint8_t size[4];
   ComplementedCopy(copy, kFileHeaderBytes, sizeof size, size);
-  uint32_t end = ReadU32(size) == kCoreHeaderSize ? kCoreHeaderEnd : kInfoHeaderEnd;
+  uint32_t storedSize = ReadU32(size);
+  uint32_t end = storedSize == kCoreHeaderSize ? kCoreHeaderEnd : InfoHeaderEnd(storedSize);
   std::memcpy(copy + kSignatureBytes, first + kSignatureBytes, end - kSignatureBytes);
   return Recognise(copy, false, 0);
 }
