@@ -28,7 +28,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include "decode/options.h"
+#include "settings/options.h"
 #endif
 
 namespace {
@@ -274,14 +274,8 @@ class TableReporter : public benchmark::ConsoleReporter {
   }
 };
 
-int InvertWithBytes(uint8_t* start, int32_t count) {
-  PluginSettings.useMmx = 0;
-  return InvertBytes(start, count);
-}
-int InvertWithMmx(uint8_t* start, int32_t count) {
-  PluginSettings.useMmx = 1;
-  return InvertBytes(start, count);
-}
+int InvertWithBytes(uint8_t* start, int32_t count) { return InvertBytes(start, count, false); }
+int InvertWithMmx(uint8_t* start, int32_t count) { return InvertBytes(start, count, true); }
 
 // Peak memory of one file decode, beyond what the process held before, as
 // the kernel's high-water mark shows it.
@@ -318,7 +312,7 @@ void ReportPeakMemory() {
 int main(int argc, char** argv) {
   std::string why;
   LoadPluginExports("", &Plugin, &why);
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   for (const Case& c : kCases) {
     for (const Operation& op : kOperations) {
       if (op.run == StbReader && c.bits == 2) continue;  // stb_image reads no 2-bit BMP

@@ -8,9 +8,17 @@ if(TAVKO_SANITIZE)
   add_link_options(-fsanitize=${TAVKO_SANITIZE})
 endif()
 
-add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} platform/standin.cpp)
-target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR})
+# The decoding core, as the tool and the desktop loader use it.
+add_library(tavko_core STATIC ${TAVKO_CORE_SOURCES})
+target_include_directories(tavko_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(tavko_core PRIVATE ${TAVKO_WARNINGS})
+
+# For tests only: the plug-in's front end over the stand-in for Windows
+# services, which can make any acquiring call fail.
+add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} tests/standin/standin.cpp)
+target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
+target_link_libraries(tavko_native PUBLIC tavko_core)
 
 add_library(tavko_tools STATIC tools/qvx.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})

@@ -6,7 +6,9 @@ enable_language(RC)
 set(TAVKO_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 add_library(tavko_spi SHARED
+  ${TAVKO_CORE_SOURCES}
   ${TAVKO_PLUGIN_SOURCES}
+  plugin/module.cpp
   settings/dialog.cpp
   plugin/tavko.def
   plugin/version.rc

@@ -21,7 +21,7 @@
 #else
 #include <unistd.h>
 
-#include "decode/options.h"
+#include "settings/options.h"
 #endif
 
 namespace {
@@ -317,7 +317,7 @@ int Decode(int argc, char** argv) {
 #else
   PluginSettings.keep16 = keep16;
   PluginSettings.keep32 = keep32;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
 #endif
   if (IsDirectory(in)) {

@@ -6,7 +6,7 @@
 #include <stb/stb_image.h>
 
 #include "common/files.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 

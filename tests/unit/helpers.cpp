@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 void PluginTest::SetUp() {
   standin::Reset();
@@ -28,7 +28,7 @@ void PluginTest::SetOptions(int keep16, int keep32, int useMmx) {
   PluginSettings.keep16 = keep16;
   PluginSettings.keep32 = keep32;
   PluginSettings.useMmx = useMmx;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
 }
 

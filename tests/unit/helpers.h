@@ -9,7 +9,7 @@
 
 #include "common/capture.h"
 #include "common/pictures.h"
-#include "decode/options.h"
+#include "settings/options.h"
 #include "plugin/spi.h"
 
 // Every test starts with the options clear, no planned failures, and

@@ -1,7 +1,7 @@
 // Recognition from file handles and memory, and the picture information entry.
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 
@@ -215,7 +215,8 @@ TEST_F(PictureInformation, FromAFileAtAnOffset) {
   EXPECT_EQ(+info.height, 17);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 0, 0, &info), kResultNotQvx);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>((dir_ + "/none").c_str()), 0, 0, &info), kResultFileError);
-  for (standin::Op op : {standin::kCreateFile, standin::kLocalAlloc, standin::kLocalLock, standin::kReadFile}) {
+  for (standin::Op op : {standin::kCreateFile, standin::kGetFileSize, standin::kSetFilePointer, standin::kReadFile,
+                         standin::kReadFileShort}) {
     standin::FailNth(op, 1);
     EXPECT_NE(GetPictureInfo(const_cast<char*>(path.c_str()), 1000, 0, &info), kResultSuccess);
     standin::Reset();

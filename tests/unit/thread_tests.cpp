@@ -8,9 +8,9 @@
 
 #include "common/files.h"
 #include "common/pictures.h"
-#include "decode/options.h"
+#include "settings/options.h"
 #include "plugin/spi.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ uint64_t DecodeHash(std::vector<uint8_t>* image) {
 TEST(Threads, EightThreadsDecodeAsOneDoes) {
   PluginSettings.keep16 = 1;
   PluginSettings.useMmx = 1;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
   std::vector<std::vector<uint8_t>> pictures;
   for (const std::string& path : FilesIn(std::string(TAVKO_SOURCE_DIR) + "/samples"))
