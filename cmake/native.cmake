@@ -78,6 +78,12 @@ gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 add_executable(tavko_digest tests/unit/digest_main.cpp tests/common/digest.cpp tools/exports_native.cpp)
 target_link_libraries(tavko_digest PRIVATE tavko_native tavko_test_common)
 
+# The recorded digests of the samples and seeds; remake them, after a
+# deliberate change, with tests/scripts/digest-expected.sh ... --update.
+add_test(NAME digest.expected COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/digest-expected.sh
+  $<TARGET_FILE:tavko_digest> ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
+  ${CMAKE_SOURCE_DIR}/tests/data ${CMAKE_BINARY_DIR}/digest-expected)
+
 # Remakes the bundled sample pictures: cmake --build build/native --target samples
 add_executable(make_samples tools/make_samples.cpp)
 target_link_libraries(make_samples PRIVATE tavko_tools)

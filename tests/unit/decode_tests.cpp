@@ -504,10 +504,46 @@ std::vector<AcquireFailure> AcquireFailures() {
 
 INSTANTIATE_TEST_SUITE_P(EveryAcquireStep, DecodingFailures, ::testing::ValuesIn(AcquireFailures()));
 
+TEST_F(Decoding, FileAndMemoryAndBothRowPathsAgree) {
+  // Rows of every method, small and larger than the file reader's buffer,
+  // with and without progress, on the plain and the wide row paths.
+  struct Case {
+    uint16_t bits;
+    int32_t width;
+    int keep;
+  } cases[] = {{1, 33, 0}, {2, 17, 0}, {2, 1200001, 0}, {4, 9, 0},     {8, 5, 0},        {16, 3, 0},
+               {16, 37, 1}, {16, 140001, 0}, {24, 7, 0}, {32, 37, 0}, {32, 70001, 0}, {32, 5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bits, width " + std::to_string(c.width));
+    SetOptions(c.keep, c.keep, 1);
+    std::vector<uint8_t> image = MakeQvx(ShapeOf(c.bits, c.width, c.width > 1000 ? 2 : 5, c.bits == 2 ? 4 : 0));
+    std::string path = TempFile("rows.qvx", image);
+    Decoded fromMemory[2];
+    for (int wide : {0, 1}) {
+      SetWideRows(wide);
+      Decoded& memory = fromMemory[wide];
+      memory = DecodeMemory(&image);
+      Decoded file = DecodeFile(path, 0);
+      Decoded quiet = CaptureDecode(
+          [](char* s, int32_t n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
+            return GetPicture(s, n, f, i, b, nullptr, u);
+          },
+          const_cast<char*>(path.c_str()), 0, 0, -1);
+      ASSERT_EQ(memory.result, kResultSuccess);
+      for (const Decoded* other : {&file, &quiet}) {
+        ASSERT_EQ(other->result, kResultSuccess);
+        EXPECT_TRUE(other->info == memory.info) << (wide ? "wide" : "plain");
+        EXPECT_TRUE(other->pixels == memory.pixels) << (wide ? "wide" : "plain");
+      }
+    }
+    EXPECT_TRUE(fromMemory[0].pixels == fromMemory[1].pixels) << "plain and wide rows";
+    EXPECT_TRUE(fromMemory[0].info == fromMemory[1].info);
+  }
+}
+
 TEST_F(Decoding, FromAFileAtAnOffsetEqualsFromMemory) {
   std::vector<uint8_t> picture = MakeQvx(ShapeOf(4, 13, 7, 16));
-  std::vector<uint8_t> file(777, 0x99);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(777, 0x99, picture);
   std::string path = TempFile("inside.bin", file);
   Decoded fromFile = DecodeFile(path, 777);
   Decoded fromMemory = DecodeMemory(&picture);

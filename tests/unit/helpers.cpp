@@ -17,6 +17,7 @@ void PluginTest::SetUp() {
 
 void PluginTest::TearDown() {
   standin::Reset();
+  SetWideRows(true);
   EXPECT_EQ(standin::LiveBlocks(), 0) << "a local block was not freed";
   EXPECT_EQ(standin::OpenFiles(), 0) << "a file was left open";
   SetOptions(0, 0, 0);
@@ -30,6 +31,11 @@ void PluginTest::SetOptions(int keep16, int keep32, int useMmx) {
   PluginSettings.useMmx = useMmx;
   DetectProcessor();
   UpdateOutputDepths();
+}
+
+void PluginTest::SetWideRows(bool wide) {
+  DetectProcessor();
+  if (!wide) PluginCpu.sse2 = PluginCpu.ssse3 = false;
 }
 
 std::string PluginTest::TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
