@@ -52,7 +52,7 @@ target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common ta
 target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
-target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common GTest::gtest GTest::gtest_main)
+target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_thread_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 if(TAVKO_SANITIZE)
