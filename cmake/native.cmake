@@ -13,6 +13,11 @@ add_library(tavko_core STATIC ${TAVKO_CORE_SOURCES})
 target_include_directories(tavko_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(tavko_core PRIVATE ${TAVKO_WARNINGS})
 
+# The core on Linux: plain memory and pread, for the tool and the loader.
+add_library(tavko_linux STATIC native/qvx_native.cpp)
+target_compile_options(tavko_linux PRIVATE ${TAVKO_WARNINGS})
+target_link_libraries(tavko_linux PUBLIC tavko_core)
+
 # For tests only: the plug-in's front end over the stand-in for Windows
 # services, which can make any acquiring call fail.
 add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} tests/standin/standin.cpp)
@@ -31,7 +36,7 @@ add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/file
 add_library(tavko_test_capture STATIC tests/common/capture.cpp)
 target_include_directories(tavko_test_capture PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
 target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
-target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR} ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_test_common PUBLIC tavko_tools)
 
 set(TAVKO_TEST_DEFINES TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
@@ -47,8 +52,9 @@ add_executable(tavko_unit_tests
   tests/unit/fault_tests.cpp
   tests/unit/thread_tests.cpp
   tests/unit/rows_tests.cpp
+  tests/unit/core_tests.cpp
 )
-target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
+target_link_libraries(tavko_unit_tests PRIVATE tavko_linux tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
@@ -101,5 +107,5 @@ include(cmake/checks.cmake)
 # Benchmarks: build/native/tavko_bench, or bench/run.sh for both builds.
 find_package(benchmark REQUIRED)
 add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
-target_include_directories(tavko_bench PRIVATE /usr/include/stb)
+target_include_directories(tavko_bench PRIVATE ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_bench PRIVATE tavko_native tavko_test_common benchmark::benchmark)

@@ -179,7 +179,10 @@ QvxStatus RowsFromMemory(RowJob* job, const uint8_t* data, uint8_t* pixels) {
 // Copied rows from a reader land straight in the pixel block.
 QvxStatus CopiedRowsFromReader(RowJob* job, const QvxSource& source, uint8_t* pixels) {
   const QvxPlan& plan = *job->plan;
-  uint64_t chunkRows = job->progress == nullptr ? plan.rows : kCopyChunkBytes / plan.sourceStride;
+  // One read when nothing happens between rows; else chunks of about 1 MiB,
+  // scanned for bit 15 while they are still in the cache.
+  bool whole = job->progress == nullptr && plan.method == kQvxRowCopy;
+  uint64_t chunkRows = whole ? plan.rows : kCopyChunkBytes / plan.sourceStride;
   if (chunkRows == 0) chunkRows = 1;
   for (uint64_t row = 0; row < plan.rows; row += chunkRows) {
     uint64_t n = plan.rows - row < chunkRows ? plan.rows - row : chunkRows;

@@ -3,7 +3,12 @@
 #pragma once
 
 #include "settings/options.h"
-#include "plugin/win.h"
+// Windows services: the real ones, or the tests' stand-in on Linux.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "standin/standin.h"
+#endif
 
 // Where the options live under HKEY_CURRENT_USER.
 extern const char kSettingsKey[];

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <stb/stb_image.h>
+#include <stb_image.h>
 
 #include "common/files.h"
 #include "standin/standin.h"
