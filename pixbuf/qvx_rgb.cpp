@@ -10,6 +10,7 @@
 #include "decode/header.h"
 #include "decode/limits.h"
 #include "decode/picture.h"
+#include "pixbuf/rgb_rows.h"
 #include "plugin/spi.h"
 
 namespace {
@@ -34,34 +35,6 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// One RGB row from a delivered row, per delivered depth. table holds the
-// colour slots as red, green, blue.
-void Row24(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
-    dst[0] = src[2];
-    dst[1] = src[1];
-    dst[2] = src[0];
-  }
-}
-
-void Row8(const uint8_t* src, uint8_t* dst, int32_t width, const uint8_t (*table)[3]) {
-  for (int32_t x = 0; x < width; ++x, dst += 3) std::memcpy(dst, table[src[x]], 3);
-}
-
-void Row4(const uint8_t* src, uint8_t* dst, int32_t width, const uint8_t (*table)[3]) {
-  int32_t pairs = width / 2;
-  for (int32_t i = 0; i < pairs; ++i, dst += 6) {
-    std::memcpy(dst, table[src[i] >> 4], 3);
-    std::memcpy(dst + 3, table[src[i] & 15], 3);
-  }
-  if (width & 1) std::memcpy(dst, table[src[pairs] >> 4], 3);
-}
-
-void Row1(const uint8_t* src, uint8_t* dst, int32_t width, const uint8_t (*table)[3]) {
-  for (int32_t x = 0; x < width; ++x, dst += 3)
-    std::memcpy(dst, table[(src[x >> 3] >> (7 - (x & 7))) & 1], 3);
-}
-
 // Turns the delivered bitmap into the sink's rows. The blocks' sizes are
 // checked against the header before anything is read.
 QvxRgbResult DeliverRows(const uint8_t* info, size_t infoBytes, const uint8_t* pixels,
@@ -78,7 +51,7 @@ QvxRgbResult DeliverRows(const uint8_t* info, size_t infoBytes, const uint8_t* p
     SetError(error, "the decoder delivered a bitmap of an unexpected form");
     return QvxRgbResult::kNotQvx;
   }
-  uint8_t table[256][3] = {};
+  RgbTable table = {};
   for (uint64_t i = 0; i < slots; ++i) {
     const uint8_t* slot = info + kDeliveredHeaderBytes + 4 * i;
     table[i][0] = slot[2];
@@ -86,7 +59,8 @@ QvxRgbResult DeliverRows(const uint8_t* info, size_t infoBytes, const uint8_t* p
     table[i][2] = slot[0];
   }
   size_t outStride = 0;
-  uint8_t* out = sink.prepare(sink.context, width, static_cast<int32_t>(rows), &outStride);
+  // The delivered bitmap is a copy: the input is no longer needed.
+  uint8_t* out = sink.prepare(sink.context, width, static_cast<int32_t>(rows), true, &outStride);
   if (out == nullptr) {
     SetError(error, "not enough memory for the decoded picture");
     return QvxRgbResult::kNoMemory;
@@ -97,10 +71,10 @@ QvxRgbResult DeliverRows(const uint8_t* info, size_t infoBytes, const uint8_t* p
     const uint8_t* src = pixels + (bottomUp ? rows - 1 - y : y) * stride;
     uint8_t* dst = out + y * outStride;
     switch (bits) {
-      case 24: Row24(src, dst, width); break;
-      case 8: Row8(src, dst, width, table); break;
-      case 4: Row4(src, dst, width, table); break;
-      default: Row1(src, dst, width, table); break;
+      case 24: RowBgrToRgb(src, dst, width); break;
+      case 8: Row8ToRgb(src, dst, width, table); break;
+      case 4: Row4ToRgb(src, dst, width, table); break;
+      default: Row1ToRgb(src, dst, width, table); break;
     }
   }
   return QvxRgbResult::kOk;

@@ -42,9 +42,11 @@ bool QvxLooksRight(const uint8_t* head, size_t n);
 // Receives the decoded picture. prepare is called once, with the size,
 // before any row is written; it returns where the top row goes and sets
 // *stride to the bytes from one row to the next (at least 3 * width), or
-// returns null to stop the decode (reported as kNoMemory).
+// returns null to stop the decode (reported as kNoMemory). bytesDone says
+// that the input bytes will not be read again, so the rows may go into
+// memory that holds them.
 struct QvxRgbSink {
-  uint8_t* (*prepare)(void* context, int32_t width, int32_t height, size_t* stride);
+  uint8_t* (*prepare)(void* context, int32_t width, int32_t height, bool bytesDone, size_t* stride);
   void* context;
 };
 

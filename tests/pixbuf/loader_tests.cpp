@@ -93,7 +93,7 @@ Outcome LoadPieces(const std::vector<uint8_t>& bytes, uint32_t seed) {
   return FromPixbuf(pixbuf, written ? closeError : error);
 }
 
-uint8_t* PrepareVector(void* context, int32_t width, int32_t height, size_t* stride) {
+uint8_t* PrepareVector(void* context, int32_t width, int32_t height, bool, size_t* stride) {
   RgbImage* image = static_cast<RgbImage*>(context);
   image->width = width;
   image->height = height;
