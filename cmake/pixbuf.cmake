@@ -48,10 +48,10 @@ add_executable(tavko_pixbuf_tests tests/pixbuf/loader_tests.cpp tests/pixbuf/ref
 target_compile_options(tavko_pixbuf_tests PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko_pixbuf_tests PRIVATE tavko_pixbuf_core tavko_test_common PkgConfig::GDK_PIXBUF
   GTest::gtest GTest::gtest_main)
-target_compile_definitions(tavko_pixbuf_tests PRIVATE ${TAVKO_TEST_DEFINES})
+target_compile_definitions(tavko_pixbuf_tests PRIVATE ${TAVKO_TEST_DEFINES}
+  TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
 add_dependencies(tavko_pixbuf_tests pixbuf_cache)
-gtest_discover_tests(tavko_pixbuf_tests TEST_PREFIX pixbuf. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-  PROPERTIES ENVIRONMENT "${TAVKO_PIXBUF_ENV}")
+gtest_discover_tests(tavko_pixbuf_tests TEST_PREFIX pixbuf. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 add_test(NAME pixbuf.thumbnailer COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/thumbnailer.sh
   ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/thumbnailer-test)
@@ -71,12 +71,13 @@ add_dependencies(tavko_pixbuf_bench pixbuf_cache)
 # up to date, the MIME type and the thumbnailer under the prefix. A staged
 # install (DESTDIR set) leaves the running system's caches alone.
 include(GNUInstallDirs)
-set(TAVKO_MIME_DIR ${CMAKE_INSTALL_FULL_DATADIR}/mime)
-set(TAVKO_THUMBNAILER_DIR ${CMAKE_INSTALL_FULL_DATADIR}/thumbnailers)
 install(TARGETS pixbufloader-qvx LIBRARY DESTINATION ${TAVKO_PIXBUF_MODULEDIR})
-install(FILES pixbuf/qvx-mime.xml DESTINATION ${TAVKO_MIME_DIR}/packages RENAME tavko-qvx.xml)
-install(FILES pixbuf/qvx.thumbnailer DESTINATION ${TAVKO_THUMBNAILER_DIR} RENAME tavko-qvx.thumbnailer)
+install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml)
+install(FILES pixbuf/qvx.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers RENAME tavko-qvx.thumbnailer)
 configure_file(pixbuf/refresh.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake @ONLY)
 install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake)
+# The reverse: cmake --build BUILD --target uninstall, or with another
+# prefix, cmake -DCMAKE_INSTALL_PREFIX=PREFIX -P BUILD/pixbuf/uninstall.cmake
 configure_file(pixbuf/uninstall.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/uninstall.cmake @ONLY)
-add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/pixbuf/uninstall.cmake)
+add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -DCMAKE_INSTALL_PREFIX=${CMAKE_INSTALL_PREFIX}
+  -P ${CMAKE_BINARY_DIR}/pixbuf/uninstall.cmake)
