@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file)
+[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental)
 build="$root/build/fuzz"
 cmake -S "$root" -B "$build" -DTAVKO_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
@@ -26,6 +26,9 @@ for target in "${targets[@]}"; do
       get_picture) for options in 0 3 7; do
           { printf "\\$(printf %03o $options)"; cat "$seed"; } >"$corpus/$name.$options"; done ;;
       get_picture_file) { printf '\x40\x00'; cat "$seed"; } >"$corpus/$name" ;;
+      # Whole, and split after 1, 17 and 60 bytes.
+      pixbuf_incremental) { printf '\x00'; cat "$seed"; } >"$corpus/$name.0"
+          { printf '\x03\x01\x00\x10\x00\x2b\x00'; cat "$seed"; } >"$corpus/$name.3" ;;
       *) cp "$seed" "$corpus/$name" ;;
     esac
   done

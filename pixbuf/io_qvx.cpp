@@ -29,6 +29,7 @@ struct LoadContext {
   size_t length;
   size_t capacity;
   bool headKnown;
+  bool failed;  // an earlier piece was refused; its error has been given
   QvxHead head;
 };
 
@@ -169,14 +170,22 @@ gpointer BeginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc
 }
 
 gboolean LoadIncrement(gpointer data, const guchar* bytes, guint size, GError** error) {
-  return Gather(static_cast<LoadContext*>(data), bytes, size, error) ? TRUE : FALSE;
+  LoadContext* context = static_cast<LoadContext*>(data);
+  if (!context->failed && !Gather(context, bytes, size, error)) context->failed = true;
+  return context->failed ? FALSE : TRUE;
 }
 
 // Frees the context whatever happens; the pixbuf goes to the callbacks,
 // which take their own references.
 gboolean StopLoad(gpointer data, GError** error) {
   LoadContext* context = static_cast<LoadContext*>(data);
-  GdkPixbuf* pixbuf = Finish(context, error);
+  // After a refused piece nothing is decoded, nor shown: not even a
+  // picture whose bytes all arrived before a cancelled size.
+  GdkPixbuf* pixbuf = nullptr;
+  if (context->failed)
+    SetError(error, GDK_PIXBUF_ERROR_FAILED, "Loading the QVX picture stopped at an earlier error");
+  else
+    pixbuf = Finish(context, error);
   if (pixbuf != nullptr) {
     if (context->preparedFunc != nullptr) context->preparedFunc(pixbuf, nullptr, context->userData);
     if (context->updatedFunc != nullptr)
