@@ -62,9 +62,11 @@ add_test(NAME pixbuf.eog COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/eog.sh
 set_tests_properties(pixbuf.thumbnailer pixbuf.eog PROPERTIES ENVIRONMENT "${TAVKO_PIXBUF_ENV}")
 set_tests_properties(pixbuf.eog PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
 
-# Benchmark: build/native/tavko_pixbuf_bench, or bench/pixbuf.sh.
+# Benchmark: build/native/tavko_pixbuf_bench [RUNS] [--check]
 add_executable(tavko_pixbuf_bench bench/pixbuf_bench.cpp)
 target_link_libraries(tavko_pixbuf_bench PRIVATE tavko_test_common PkgConfig::GDK_PIXBUF)
+target_compile_definitions(tavko_pixbuf_bench PRIVATE
+  TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
 add_dependencies(tavko_pixbuf_bench pixbuf_cache)
 
 # Install: the module into gdk-pixbuf's folder and the loader cache brought
