@@ -53,6 +53,10 @@ target_compile_definitions(tavko_pixbuf_tests PRIVATE ${TAVKO_TEST_DEFINES}
 add_dependencies(tavko_pixbuf_tests pixbuf_cache)
 gtest_discover_tests(tavko_pixbuf_tests TEST_PREFIX pixbuf. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
+# The same tests under valgrind: no memory fault, nothing definitely lost.
+add_test(NAME pixbuf.valgrind COMMAND valgrind -q --leak-check=full --errors-for-leak-kinds=definite
+  --show-leak-kinds=definite --error-exitcode=9 $<TARGET_FILE:tavko_pixbuf_tests> --gtest_brief=1)
+set_tests_properties(pixbuf.valgrind PROPERTIES TIMEOUT 600)
 add_test(NAME pixbuf.thumbnailer COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/thumbnailer.sh
   ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/thumbnailer-test)
 add_test(NAME pixbuf.install COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/install.sh

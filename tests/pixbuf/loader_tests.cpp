@@ -128,6 +128,8 @@ struct Group {
   bool encode;
 };
 
+void PrintTo(const Group& group, std::ostream* out) { *out << group.name; }
+
 class EveryPicture : public testing::TestWithParam<Group> {};
 
 // Every picture through the adapter, a whole-file load and three random
