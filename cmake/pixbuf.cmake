@@ -68,6 +68,7 @@ set_tests_properties(pixbuf.eog PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
 
 # Benchmark: build/native/tavko_pixbuf_bench [RUNS] [--check]
 add_executable(tavko_pixbuf_bench bench/pixbuf_bench.cpp)
+target_compile_options(tavko_pixbuf_bench PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko_pixbuf_bench PRIVATE tavko_test_common PkgConfig::GDK_PIXBUF)
 target_compile_definitions(tavko_pixbuf_bench PRIVATE
   TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")

@@ -107,7 +107,8 @@ bool JudgeHead(LoadContext* context, GError** error) {
 // Takes the next bytes of the file. Bytes past the picture's last row are
 // not kept.
 bool Gather(LoadContext* context, const uint8_t* bytes, size_t size, GError** error) {
-  while (size > 0 && !context->headKnown) {
+  // kHeadBytes always decide, so this ends with the head judged or the bytes used up.
+  while (size > 0 && !context->headKnown && context->length < kHeadBytes) {
     size_t take = kHeadBytes - context->length;
     if (take > size) take = size;
     if (!Reserve(context, context->length + take, error)) return false;
