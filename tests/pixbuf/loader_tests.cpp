@@ -3,7 +3,9 @@
 // random sizes, compared pixel for pixel with the plug-in's own decode.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -62,13 +64,18 @@ Outcome FromPixbuf(GdkPixbuf* pixbuf, GError* error) {
   return out;
 }
 
-std::string TempPath(const std::string& name) { return testing::TempDir() + "pixbuf-" + name; }
+// Files of this process only: ctest runs the groups, and all of them under
+// valgrind, side by side.
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "pixbuf-" + std::to_string(getpid()) + "-" + name;
+}
 
 Outcome LoadFile(const Picture& picture) {
   std::string path = TempPath(picture.name + ".qvx");
   EXPECT_TRUE(WriteFileBytes(path, picture.bytes));
   GError* error = nullptr;
   GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(path.c_str(), &error);
+  std::remove(path.c_str());
   return FromPixbuf(pixbuf, error);
 }
 
@@ -274,6 +281,7 @@ TEST(LoaderFormat, RegisteredAndRecognisedByContent) {
   ASSERT_TRUE(WriteFileBytes(path, Cut(card, card.size() - 1)));
   gint width = 0, height = 0;
   GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
+  std::remove(path.c_str());
   ASSERT_NE(format, nullptr);
   gchar* name = gdk_pixbuf_format_get_name(format);
   EXPECT_STREQ(name, "qvx");
