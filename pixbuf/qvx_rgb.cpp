@@ -116,11 +116,6 @@ QvxHeadKind QvxReadHead(const uint8_t* head, size_t n, QvxHead* out) {
   return QvxHeadKind::kQvx;
 }
 
-bool QvxLooksRight(const uint8_t* head, size_t n) {
-  QvxHeadKind kind = QvxReadHead(head, n, nullptr);
-  return kind == QvxHeadKind::kNeedMore || kind == QvxHeadKind::kQvx;
-}
-
 QvxRgbResult DecodeQvxToRgb(const uint8_t* bytes, size_t n, const QvxRgbSink& sink,
                             std::string* error) {
   QvxHead head;

@@ -36,9 +36,6 @@ struct QvxHead {
 // accepts fit the decoder, an RGB picture of at most 2 GiB and an int stride.
 QvxHeadKind QvxReadHead(const uint8_t* head, size_t n, QvxHead* out);
 
-// False once the bytes that have arrived rule out a QVX picture.
-bool QvxLooksRight(const uint8_t* head, size_t n);
-
 // Receives the decoded picture. prepare is called once, with the size,
 // before any row is written; it returns where the top row goes and sets
 // *stride to the bytes from one row to the next (at least 3 * width), or
@@ -51,7 +48,9 @@ struct QvxRgbSink {
 };
 
 // Decodes the picture in bytes[0..n) into the sink's rows. On any result
-// but kOk, *error (when not null) gets a one-line reason. bytes are read
-// only, but must not be shared with another thread during the call.
+// but kOk, *error (when not null) gets a one-line reason. bytes are the
+// same afterwards, but must be writable memory that no other thread reads
+// during the call: the decoder complements a few of them in place and
+// restores them.
 QvxRgbResult DecodeQvxToRgb(const uint8_t* bytes, size_t n, const QvxRgbSink& sink,
                             std::string* error);
