@@ -26,8 +26,11 @@
 #include <windows.h>
 #else
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "native/qvx_native.h"
 #include "settings/options.h"
 #endif
 
@@ -89,19 +92,14 @@ void Prepare(const Case& c) {
   current.source.assign(current.pixelBytes, 0x5A);
 }
 
-void SetOptions(const Case& c) {
-#ifndef _WIN32
-  PluginSettings.keep16 = PluginSettings.keep32 = c.keep;
-  UpdateOutputDepths();
-#else
-  (void)c;
-#endif
-}
+#ifdef _WIN32
+// The Windows build times the real TAVKO.SPI as a host calls it, with the
+// options its registry holds, and baselines in the same local blocks.
+void SetOptions(const Case&) {}
 
-// The operations measured, one call each.
 void DecodeMemory() {
   HLOCAL info = nullptr, bits = nullptr;
-  Plugin.getPicture(reinterpret_cast<char*>(current.qvx.data()), static_cast<int32_t>(current.qvx.size()), 1, &info,
+  Plugin.getPicture(reinterpret_cast<char*>(current.qvx.data()), static_cast<LONG_PTR>(current.qvx.size()), 1, &info,
                     &bits, nullptr, 0);
   Release(info, bits);
 }
@@ -131,6 +129,57 @@ void ReadBaseline() {
   LocalUnlock(block);
   LocalFree(block);
 }
+#else
+// The Linux build times the core as the tavko tool and the desktop loader
+// use it (plain zero-filled memory, pread), and baselines in the same
+// kind of memory.
+QvxOptions benchOptions;
+
+void SetOptions(const Case& c) {
+  PluginSettings.keep16 = PluginSettings.keep32 = c.keep;
+  UpdateOutputDepths();
+  benchOptions = QvxDefaultOptions();
+  benchOptions.keep16 = benchOptions.keep32 = c.keep != 0;
+}
+
+void DecodeMemory() {
+  NativeBitmap bitmap;
+  DecodeQvxMemory(current.qvx.data(), current.qvx.size(), benchOptions, nullptr, nullptr, &bitmap);
+  FreeNativeBitmap(&bitmap);
+}
+
+void DecodeFile() {
+  int fd = open(current.path.c_str(), O_RDONLY);
+  struct stat info;
+  fstat(fd, &info);
+  NativeBitmap bitmap;
+  DecodeQvxFile(fd, 0, static_cast<uint64_t>(info.st_size), benchOptions, nullptr, nullptr, &bitmap);
+  close(fd);
+  FreeNativeBitmap(&bitmap);
+}
+
+void MemcpyBaseline() {
+  void* to = std::calloc(current.pixelBytes, 1);
+  std::memcpy(to, current.source.data(), current.pixelBytes);
+  benchmark::DoNotOptimize(to);
+  std::free(to);
+}
+
+void ReadBaseline() {
+  int fd = open(current.path.c_str(), O_RDONLY);
+  struct stat info;
+  fstat(fd, &info);
+  size_t size = static_cast<size_t>(info.st_size), done = 0;
+  char* to = static_cast<char*>(std::calloc(size, 1));
+  while (done < size) {
+    ssize_t got = read(fd, to + done, size - done);
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  close(fd);
+  std::free(to);
+}
+#endif
 
 void StbReader() {
   int w, h, n;
@@ -297,16 +346,18 @@ void ReportPeakMemory(const Case& c) {
   std::fputs("5", reset);
   std::fclose(reset);
   long before = kib("VmRSS:");
-  HLOCAL info = nullptr, bits = nullptr;
-  Plugin.getPicture(const_cast<char*>(current.path.c_str()), 0, 0, &info, &bits, nullptr, 0);
+  int fd = open(current.path.c_str(), O_RDONLY);
+  NativeBitmap bitmap;
+  DecodeQvxFile(fd, 0, current.qvx.size(), benchOptions, nullptr, nullptr, &bitmap);
+  close(fd);
   // Touch nothing else: the blocks are still held here.
   long peak = kib("VmHWM:");
-  double blocks = (LocalSize(info) + LocalSize(bits)) / 1024.0;
+  double blocks = (bitmap.infoBytes + bitmap.pixelBytes) / 1024.0;
   std::printf("Peak memory of a file decode (%s bits): %.1f MiB, both blocks %.1f MiB, beyond them %.2f MiB"
               " (file %.1f MiB)\n",
               c.name, (peak - before) / 1024.0, blocks / 1024.0, (peak - before - blocks) / 1024.0,
               current.qvx.size() / 1048576.0);
-  Release(info, bits);
+  FreeNativeBitmap(&bitmap);
 }
 
 }  // namespace

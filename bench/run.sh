@@ -15,7 +15,8 @@ bash "$root/scripts/build.sh" >/dev/null
 export TAVKO_WINEPREFIX="$root/build/wineprefix-bench"
 source "$root/tests/scripts/wine-env.sh"
 unset DISPLAY
-[ -f "$WINEPREFIX/system.reg" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
+# A prefix made before wine64 was installed cannot run 64-bit programs.
+[ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
 key='HKCU\Software\Qe.\tavko'
 for bits in 32 64; do
   wine reg delete "$key" /f >/dev/null 2>&1 || true

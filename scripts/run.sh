@@ -12,7 +12,8 @@ out=$(mkdir -p "${1:-$root/out}" && cd "${1:-$root/out}" && pwd)
 export TAVKO_WINEPREFIX="$root/build/wineprefix-run"
 source "$root/tests/scripts/wine-env.sh"
 unset DISPLAY
-[ -f "$WINEPREFIX/system.reg" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
+# A prefix made before wine64 was installed cannot run 64-bit programs.
+[ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
 
 win() { wine "$root/build/win32/tavko.exe" "$@" | tr -d '\r'; }
 echo "== TAVKO.SPI under Wine =="
