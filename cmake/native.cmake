@@ -55,9 +55,12 @@ gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 # The command-line tool.
 find_package(PNG REQUIRED)
-add_executable(tavko tools/tavko.cpp tools/exports_native.cpp tools/png_libpng.cpp)
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/png_write.cpp tools/render.cpp
+  tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG)
+target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB Threads::Threads)
 
 add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)

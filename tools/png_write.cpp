@@ -1,0 +1,226 @@
+// PNG writing over zlib. Rows are filtered one at a time as they are made
+// and compressed as a stream, so only a few rows are held at once whatever
+// the picture's size.
+#include "tools/png_write.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+bool Chunk(FILE* file, const char* type, const uint8_t* data, uint32_t bytes) {
+  uint8_t head[8], tail[4];
+  Put32(head, bytes);
+  std::memcpy(head + 4, type, 4);
+  uLong crc = crc32(0, head + 4, 4);
+  if (bytes > 0) crc = crc32(crc, data, bytes);
+  Put32(tail, static_cast<uint32_t>(crc));
+  return std::fwrite(head, 1, 8, file) == 8 && (bytes == 0 || std::fwrite(data, 1, bytes, file) == bytes) &&
+         std::fwrite(tail, 1, 4, file) == 4;
+}
+
+inline uint8_t Paeth(int a, int b, int c) {
+  int p = a + b - c;
+  int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+  return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+// Sum of the filtered bytes taken as signed values: the usual measure of
+// which filter leaves the least to compress.
+uint64_t Cost(const uint8_t* row, size_t n) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < n; ++i) sum += row[i] < 128 ? row[i] : 256 - row[i];
+  return sum;
+}
+
+// Filters one row of n bytes (bpp bytes per pixel) against the row above
+// (all zeros for the first), choosing among Sub, Up and Paeth by cost.
+// out holds the filter type byte then n bytes; scratch holds 2n bytes.
+void FilterRow(const uint8_t* row, const uint8_t* above, size_t n, size_t bpp, uint8_t* out, uint8_t* scratch) {
+  uint8_t* sub = scratch;
+  uint8_t* up = scratch + n;
+  uint8_t* paeth = out + 1;
+  for (size_t i = 0; i < bpp && i < n; ++i) {
+    sub[i] = row[i];
+    up[i] = static_cast<uint8_t>(row[i] - above[i]);
+    paeth[i] = static_cast<uint8_t>(row[i] - above[i]);
+  }
+  for (size_t i = bpp; i < n; ++i) {
+    sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+    up[i] = static_cast<uint8_t>(row[i] - above[i]);
+  }
+  for (size_t i = bpp; i < n; ++i) paeth[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - bpp], above[i], above[i - bpp]));
+  uint64_t costPaeth = Cost(paeth, n), costSub = Cost(sub, n), costUp = Cost(up, n);
+  out[0] = 4;
+  if (costSub < costPaeth && costSub <= costUp) {
+    out[0] = 1;
+    std::memcpy(out + 1, sub, n);
+  } else if (costUp < costPaeth) {
+    out[0] = 2;
+    std::memcpy(out + 1, up, n);
+  }
+}
+
+// One run of rows compressed on its own as raw deflate data, ending on a
+// byte boundary so that runs can be laid one after the other.
+struct Segment {
+  uint32_t first = 0, end = 0;
+  bool last = false;
+  std::vector<uint8_t> packed;
+  uLong adler = 1;
+  uint64_t rawBytes = 0;
+  bool ok = false;
+};
+
+struct Job {
+  const PngLayout* layout;
+  PngRowSource source;
+  void* context;
+  int level;
+  size_t n;
+};
+
+void Compress(const Job& job, Segment* segment) {
+  segment->ok = false;
+  size_t n = job.n;
+  z_stream z{};
+  if (deflateInit2(&z, job.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return;
+  try {
+    std::vector<uint8_t> rows(2 * n, 0), work(3 * n + 1, 0);
+    bool filter = job.layout->colour != kPngPalette && job.layout->bits == 8;
+    size_t bpp = job.layout->colour == kPngRgb ? 3 : 1;
+    uint8_t* current = rows.data();
+    uint8_t* above = rows.data() + n;
+    if (filter && segment->first > 0) job.source(segment->first - 1, above, job.context);
+    segment->packed.resize(deflateBound(&z, static_cast<uLong>((n + 1) * (segment->end - segment->first))) + 64);
+    z.next_out = segment->packed.data();
+    z.avail_out = static_cast<uInt>(segment->packed.size());
+    int result = Z_OK;
+    for (uint32_t y = segment->first; y < segment->end && result == Z_OK; ++y) {
+      job.source(y, current, job.context);
+      if (filter) {
+        FilterRow(current, above, n, bpp, work.data(), work.data() + n + 1);
+      } else {
+        work[0] = 0;
+        std::memcpy(work.data() + 1, current, n);
+      }
+      segment->adler = adler32(segment->adler, work.data(), static_cast<uInt>(n + 1));
+      segment->rawBytes += n + 1;
+      z.next_in = work.data();
+      z.avail_in = static_cast<uInt>(n + 1);
+      bool lastRow = y + 1 == segment->end;
+      result = deflate(&z, lastRow ? (segment->last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
+      if (result == Z_STREAM_END) result = Z_OK;
+      if (z.avail_in != 0) result = Z_BUF_ERROR;
+      std::swap(current, above);
+    }
+    segment->packed.resize(segment->packed.size() - z.avail_out);
+    segment->ok = result == Z_OK;
+  } catch (const std::bad_alloc&) {
+  }
+  deflateEnd(&z);
+}
+
+bool WriteIdat(FILE* file, const std::vector<uint8_t>& data) {
+  const size_t kMost = 1 << 20;
+  for (size_t at = 0; at < data.size(); at += kMost) {
+    size_t bytes = data.size() - at < kMost ? data.size() - at : kMost;
+    if (!Chunk(file, "IDAT", data.data() + at, static_cast<uint32_t>(bytes))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint64_t PngRowBytes(const PngLayout& layout) {
+  uint64_t samples = layout.colour == kPngRgb ? 3 : 1;
+  return (static_cast<uint64_t>(layout.width) * samples * layout.bits + 7) / 8;
+}
+
+bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* context, int level, int threads,
+              std::string* why) {
+  uint64_t rowBytes = PngRowBytes(layout);
+  // A row, its filtered form and the row above must fit in memory, and zlib
+  // takes at most 4 GiB at a time.
+  if (rowBytes == 0 || rowBytes > 0x3FFFFFFF || rowBytes > SIZE_MAX / 5 || layout.height == 0 ||
+      layout.width > 0x7FFFFFFF || layout.height > 0x7FFFFFFF) {
+    *why = "picture too large to write as PNG";
+    return false;
+  }
+  size_t n = static_cast<size_t>(rowBytes);
+  if (level < 1) level = 1;
+  if (level > 9) level = 9;
+  if (threads < 1) threads = 1;
+
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  uint8_t header[13];
+  Put32(header, layout.width);
+  Put32(header + 4, layout.height);
+  header[8] = layout.bits;
+  header[9] = layout.colour;
+  header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
+  bool ok = std::fwrite(kSignature, 1, 8, file) == 8 && Chunk(file, "IHDR", header, 13);
+  if (ok && layout.colour == kPngPalette)
+    ok = Chunk(file, "PLTE", layout.palette.data(), static_cast<uint32_t>(layout.palette.size()));
+
+  // The rows go in runs of about 4 MiB, compressed side by side by the
+  // threads and written in order: one zlib stream whose checksum joins
+  // the runs' checksums. The runs do not depend on the thread count, so
+  // the file is the same however many threads write it.
+  uint32_t runRows = static_cast<uint32_t>((4u << 20) / (n + 1));
+  if (runRows == 0) runRows = 1;
+  Job job{&layout, source, context, level, n};
+  // zlib header: 32 KiB window, deflate; the level hint; a valid check.
+  std::vector<uint8_t> start = {0x78, static_cast<uint8_t>(level == 1 ? 0x01 : level < 6 ? 0x5E : level == 6 ? 0x9C : 0xDA)};
+  ok = ok && WriteIdat(file, start);
+  uLong adler = 1;
+  std::vector<Segment> segments(static_cast<size_t>(threads));
+  for (uint32_t y = 0; ok && y < layout.height;) {
+    size_t used = 0;
+    for (; used < segments.size() && y < layout.height; ++used) {
+      Segment& segment = segments[used];
+      segment = Segment();
+      segment.first = y;
+      segment.end = layout.height - y > runRows ? y + runRows : layout.height;
+      segment.last = segment.end == layout.height;
+      y = segment.end;
+    }
+    std::vector<std::thread> workers;
+    for (size_t i = 1; i < used; ++i) {
+      try {
+        workers.emplace_back(Compress, std::cref(job), &segments[i]);
+      } catch (const std::system_error&) {
+        Compress(job, &segments[i]);
+      }
+    }
+    Compress(job, &segments[0]);
+    for (std::thread& worker : workers) worker.join();
+    for (size_t i = 0; i < used && ok; ++i) {
+      if (!segments[i].ok) {
+        *why = "not enough memory to write the PNG";
+        return false;
+      }
+      adler = adler32_combine(adler, segments[i].adler, static_cast<z_off_t>(segments[i].rawBytes));
+      ok = WriteIdat(file, segments[i].packed);
+    }
+  }
+  uint8_t check[4];
+  Put32(check, static_cast<uint32_t>(adler));
+  ok = ok && WriteIdat(file, std::vector<uint8_t>(check, check + 4)) && Chunk(file, "IEND", nullptr, 0);
+  if (!ok) *why = "write error";
+  return ok;
+}
