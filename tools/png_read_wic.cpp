@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "tools/png_read.h"
 
 namespace {
@@ -32,22 +35,33 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
     *why = "unreadable PNG";
     ok = SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
          SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-         SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, frame, &converted)) &&
+         SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &converted)) &&
          SUCCEEDED(converted->GetSize(&width, &height)) && width > 0 && height > 0;
   }
-  if (ok && static_cast<uint64_t>(width) * 3 * height > 0x7FFF0000) {
+  if (ok && static_cast<uint64_t>(width) * 4 * height > 0x7FFF0000) {
     *why = "the picture is larger than a QVX file holds (2 GiB)";
     ok = false;
   }
   if (ok) {
-    *bmp = NewBmp24(width, height);
-    UINT stride = (width * 3 + 3) / 4 * 4;
-    // WIC hands rows top to bottom; BMP rows go bottom to top, one at a time.
-    for (UINT y = 0; ok && y < height; ++y) {
-      WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
-      ok = SUCCEEDED(converted->CopyPixels(&rect, stride, stride, RowOf(bmp, width, height, y)));
+    // WIC hands rows top to bottom; BMP rows go bottom to top.
+    // As blue, green, red, alpha: the form every WIC converts to; alpha is
+    // then left out.
+    UINT stride = width * 4;
+    std::vector<uint8_t> rows(static_cast<size_t>(stride) * height);
+    HRESULT copied = converted->CopyPixels(nullptr, stride, static_cast<UINT>(rows.size()), rows.data());
+    ok = SUCCEEDED(copied);
+    if (ok) {
+      *bmp = NewBmp24(width, height);
+      for (UINT y = 0; y < height; ++y) {
+        const uint8_t* from = &rows[static_cast<size_t>(y) * stride];
+        uint8_t* to = RowOf(bmp, width, height, y);
+        for (UINT x = 0; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
+      }
+    } else {
+      char code[16];
+      std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(copied));
+      *why = std::string("unreadable PNG (error ") + code + ")";
     }
-    if (!ok) *why = "unreadable PNG: its pixel data is damaged";
   }
   Release(converted);
   Release(frame);

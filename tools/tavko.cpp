@@ -430,28 +430,31 @@ bool DecodeOne(const std::string& in, const std::string& outPath, const DecodeSe
   std::string why;
   std::vector<uint8_t> memory;
   long long size = FileSize(in);
-  if (in == "-" || size < 0) {
-    if (!ReadWhole(in, &memory, &why)) {
-      Complain(in == "-" ? "standard input" : in, why);
-      return false;
-    }
-    if (settings.offset > 0) {
-      if (static_cast<size_t>(settings.offset) >= memory.size()) {
-        Complain(in, "--offset " + std::to_string(settings.offset) + " is past the end of the input (" +
-                         std::to_string(memory.size()) + " bytes)");
-        return false;
-      }
-      memory.erase(memory.begin(), memory.begin() + settings.offset);
-    }
-  } else if (settings.offset >= size && !(settings.offset == 0 && size == 0)) {
+  if (size >= 0 && settings.offset >= size && !(settings.offset == 0 && size == 0)) {
     Complain(in, "--offset " + std::to_string(settings.offset) + " is past the end of the file (" +
                      std::to_string(size) + " bytes)");
     return false;
   }
+  // The output is opened first, so that a slow input (a pipe) already has
+  // its temporary file and an interruption removes it.
   OutputFile out;
   if (!OpenOutput(outPath, &out, &why)) {
     Complain(outPath, why);
     return false;
+  }
+  if (in == "-" || size < 0) {
+    bool ok = ReadWhole(in, &memory, &why);
+    if (ok && settings.offset > 0) {
+      ok = static_cast<size_t>(settings.offset) < memory.size();
+      if (ok) memory.erase(memory.begin(), memory.begin() + settings.offset);
+      else why = "--offset " + std::to_string(settings.offset) + " is past the end of the input (" +
+                 std::to_string(memory.size()) + " bytes)";
+    }
+    if (!ok) {
+      DiscardOutput(&out);
+      Complain(in == "-" ? "standard input" : in, why);
+      return false;
+    }
   }
   Bar bar{in.c_str(), -1};
   DecodedBitmap bitmap;
@@ -638,19 +641,24 @@ int Encode(int argc, char** argv) {
   std::string name = in == "-" ? "standard input" : in;
   std::vector<uint8_t> source, bmp, qvx;
   std::string why;
-  if (!ReadWhole(in, &source, &why)) {
-    Complain(name, why);
-    return kExitFailed;
-  }
-  bool converted = LooksLikePng(source) ? PngToBmp(source, &bmp, &why) : PlainBmp(source, &bmp, &why);
-  std::vector<uint8_t>().swap(source);
-  if (!converted || !EncodeQvx(bmp, &qvx, &why)) {
-    Complain(name, "cannot be stored as QVX: " + why);
-    return kExitFailed;
-  }
+  // The output is opened first, so that an interruption while a slow
+  // input is read finds and removes its temporary file.
   OutputFile out;
   if (!OpenOutput(outPath, &out, &why)) {
     Complain(outPath, why);
+    return kExitFailed;
+  }
+  bool converted = ReadWhole(in, &source, &why);
+  if (!converted) {
+    DiscardOutput(&out);
+    Complain(name, why);
+    return kExitFailed;
+  }
+  converted = LooksLikePng(source) ? PngToBmp(source, &bmp, &why) : PlainBmp(source, &bmp, &why);
+  std::vector<uint8_t>().swap(source);
+  if (!converted || !EncodeQvx(bmp, &qvx, &why)) {
+    DiscardOutput(&out);
+    Complain(name, "cannot be stored as QVX: " + why);
     return kExitFailed;
   }
   if (std::fwrite(qvx.data(), 1, qvx.size(), out.file) != qvx.size()) {
