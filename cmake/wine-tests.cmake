@@ -12,6 +12,7 @@ add_test(NAME wine.prefix COMMAND ${TAVKO_SCRIPTS}/wine-prefix.sh)
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TAVKO_WINE_ENV}")
 
 add_test(NAME dll.boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${TAVKO_WIN32_DIR}/TAVKO.SPI)
+add_test(NAME dll.stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.sh ${TAVKO_WIN32_DIR}/TAVKO-symbols.dll)
 
 add_test(NAME wine.dll_tests COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
   ${TAVKO_WIN32_DIR}/tavko_wine_tests.exe --gtest_brief=1)

@@ -16,7 +16,8 @@
 //    20  2  bcHeight   signed 16-bit
 //    22  2  bcPlanes
 //    24  2  bcBitCount
-//   Information form, exactly offsets 14..53 complemented whatever biSize is:
+//   Information form, exactly offsets 14..53 complemented whatever biSize is;
+//   for a short header (biSize 16..39) the fields past it read as 0:
 //    18  4  biWidth    signed        34  4  biSizeImage
 //    22  4  biHeight   signed        38  4  biXPelsPerMeter
 //    26  2  biPlanes                 42  4  biYPelsPerMeter
@@ -34,6 +35,8 @@ const uint32_t kSignatureBytes = 18;          // file header and biSize
 const uint32_t kCoreHeaderEnd = 26;           // 14 + 12
 const uint32_t kInfoHeaderEnd = 54;           // 14 + 40
 const uint32_t kCoreHeaderSize = 12;
+const uint32_t kInfoHeaderBytes = 40;         // the normalised information header
+const uint32_t kShortHeaderMin = 16;          // short headers: 16..39 bytes
 const uint32_t kMaxRecognisedHeaderSize = 64;
 const uint32_t kComplementedPixelsEnd = 100;  // pixel bytes before this are stored complemented
 const uint8_t kStoredSignature0 = 0xBD;       // 'B' complemented

@@ -12,8 +12,6 @@
 namespace {
 
 const uint32_t kBiRgb = 0;
-const uint32_t kBiRle8 = 1;
-const uint32_t kBiRle4 = 2;
 const uint32_t kBiBitFields = 3;
 const uint32_t kTrailingZeroBytes = 4;  // after the slots; never written
 
@@ -41,14 +39,13 @@ RowBytes RowBytesFor(uint32_t bits, uint32_t outputDepth, uint64_t width) {
   }
 }
 
-// The rows are delivered uncompressed unless run-length data was left
-// blank, so the stored compression is passed on only then: a bitmap that
-// claimed bit fields (or anything else) without masks after its header
-// would send a host reading past the information block.
-uint32_t DeliveredCompression(const NormalizedHeader& header, const DecodePlan& plan) {
-  if (plan.bitFields) return kBiBitFields;
-  if (plan.skipRows) return header.biCompression;
-  return kBiRgb;
+// A paletted bitmap's header may name how many of its slots are used; a
+// count that the delivered table cannot hold, or any count where no table
+// is delivered, would send a host reading past the information block, so
+// it then says 0 (the whole table, or none).
+uint32_t DeliveredColoursUsed(const NormalizedHeader& header, const DecodePlan& plan) {
+  if (plan.bitFields || plan.outputDepth > 8) return 0;
+  return header.biClrUsed <= plan.slotCount ? header.biClrUsed : 0;
 }
 
 void WriteInfoHeader(const NormalizedHeader& header, const DecodePlan& plan, uint8_t* info) {
@@ -57,13 +54,14 @@ void WriteInfoHeader(const NormalizedHeader& header, const DecodePlan& plan, uin
   WriteU32(info + 0, kDeliveredHeaderBytes);
   WriteU32(info + 4, static_cast<uint32_t>(plan.width));
   WriteU32(info + 8, static_cast<uint32_t>(plan.height));
-  WriteU16(info + 12, header.biPlanes);
+  // A device-independent bitmap has exactly one plane; GDI refuses others.
+  WriteU16(info + 12, 1);
   WriteU16(info + 14, plan.outputDepth);
-  WriteU32(info + 16, DeliveredCompression(header, plan));
+  WriteU32(info + 16, plan.bitFields ? kBiBitFields : kBiRgb);
   WriteU32(info + 20, static_cast<uint32_t>(plan.pixelBytes));
   WriteU32(info + 24, static_cast<uint32_t>(header.biXPelsPerMeter));
   WriteU32(info + 28, static_cast<uint32_t>(header.biYPelsPerMeter));
-  WriteU32(info + 32, header.biClrUsed);
+  WriteU32(info + 32, DeliveredColoursUsed(header, plan));
   WriteU32(info + 36, header.biClrImportant);
 }
 
@@ -104,7 +102,6 @@ ResultCode ConvertRows(const uint8_t* source, const DecodePlan& plan, uint8_t* i
     else
       WriteMasks(info, 0x7C00, 0x03E0, 0x001F);
   }
-  if (plan.skipRows) return kResultSuccess;
 
   const int progressHeight = static_cast<int>(plan.rows);
   const uint64_t expandBytes =
@@ -220,6 +217,10 @@ ResultCode PlanDecode(const NormalizedHeader& header, uint64_t length, DecodePla
   plan->height = header.biHeight;
   plan->rows = header.biHeight < 0 ? 0 - static_cast<int64_t>(header.biHeight)
                                    : static_cast<uint64_t>(header.biHeight);
+  // Recognition refuses every information header with compressed or
+  // bit-field rows; decoding them as plain rows would be a wrong picture
+  // reported as success.
+  if (header.storedSize != kCoreHeaderSize && header.biCompression != kBiRgb) return kResultNotQvx;
   plan->pixelOffset = header.bfOffBits;
   plan->paletteOffset = PaletteOffset(header);
 
@@ -244,8 +245,10 @@ ResultCode PlanDecode(const NormalizedHeader& header, uint64_t length, DecodePla
       plan->slotCount = static_cast<uint64_t>(1) << plan->outputDepth;
     } else if (plan->bits <= 8 && plan->pixelOffset > plan->paletteOffset) {
       plan->colourCount = (plan->pixelOffset - plan->paletteOffset) / 4;
-      plan->slotCount = static_cast<uint64_t>(1) << plan->outputDepth;
     }
+    // A paletted bitmap always carries its whole table, zero where the
+    // file stores no colour, so a host never reads past the block.
+    if (plan->outputDepth <= 8) plan->slotCount = static_cast<uint64_t>(1) << plan->outputDepth;
   }
   plan->infoBytes = kDeliveredHeaderBytes + 4 * plan->slotCount + kTrailingZeroBytes;
   // Safe from wrapping: the length test bounds rows * sourceStride by the
@@ -253,10 +256,6 @@ ResultCode PlanDecode(const NormalizedHeader& header, uint64_t length, DecodePla
   plan->pixelBytes = plan->outputStride * plan->rows;
   if (plan->infoBytes > kMaxBlockBytes || plan->pixelBytes > kMaxBlockBytes)
     return kResultNoMemory;
-
-  // Run-length data of the copied depths is not expanded: its rows stay zero.
-  plan->skipRows = plan->bits != 2 && plan->bits != 16 && plan->bits != 32 &&
-                   (header.biCompression == kBiRle8 || header.biCompression == kBiRle4);
   return kResultSuccess;
 }
 

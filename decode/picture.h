@@ -30,13 +30,12 @@ struct DecodePlan {
   uint64_t infoBytes;      // 44 + 4 * slotCount
   uint64_t pixelBytes;     // outputStride * rows
   bool bitFields;          // delivered with three colour masks
-  bool skipRows;           // run-length data: rows are left zero
   RowMethod method;
 };
 
 // Works out the plan for a picture of length bytes whose headers are in
-// header. Returns kResultSuccess, kResultNotQvx for depths and sizes that
-// cannot be decoded, kResultTruncated when the pixel data is short, or
+// header. Returns kResultSuccess, kResultNotQvx for depths, compressions and
+// sizes that cannot be decoded, kResultTruncated when the pixel data is short, or
 // kResultNoMemory when a block would be larger than a 32-bit process holds.
 ResultCode PlanDecode(const NormalizedHeader& header, uint64_t length, DecodePlan* plan);
 

@@ -17,6 +17,25 @@ void ComplementedCopy(const uint8_t* bytes, uint32_t offset, uint32_t length, ui
   InvertBytes(copy, static_cast<int32_t>(length));
 }
 
+// The 40 information-header bytes at offsets 14..53, complemented. A short
+// header of 16 to 39 bytes (the OS/2 2.x sizes) ends before some fields;
+// the bytes past it belong to the colour table, so they read as zero.
+bool IsShortHeader(uint32_t storedSize) {
+  return storedSize >= kShortHeaderMin && storedSize < kInfoHeaderBytes;
+}
+
+// Where the information-header bytes that are read end.
+uint32_t InfoHeaderEnd(uint32_t storedSize) {
+  return IsShortHeader(storedSize) ? kFileHeaderBytes + storedSize : kInfoHeaderEnd;
+}
+
+// Reads only the bytes up to InfoHeaderEnd; the caller checked them.
+void InfoHeaderCopy(const uint8_t* bytes, uint32_t storedSize, uint8_t info[kInfoHeaderBytes]) {
+  uint32_t have = InfoHeaderEnd(storedSize) - kFileHeaderBytes;
+  std::memset(info, 0, kInfoHeaderBytes);
+  ComplementedCopy(bytes, kFileHeaderBytes, have, info);
+}
+
 // The recognition rules over the first bytes of the data. haveFileSize
 // says whether the whole file's size is known (file handle input); the
 // bytes must hold at least the 54 bytes of an information header.
@@ -38,8 +57,8 @@ int Recognise(const uint8_t* bytes, bool haveFileSize, uint32_t fileSize) {
     uint16_t bits = ReadU16(core + 10);
     return OutputDepthFor(bits) != 0 ? 1 : 0;
   }
-  uint8_t info[kInfoHeaderEnd - kFileHeaderBytes];
-  ComplementedCopy(bytes, kFileHeaderBytes, sizeof info, info);
+  uint8_t info[kInfoHeaderBytes];
+  InfoHeaderCopy(bytes, biSize, info);
   uint16_t bits = ReadU16(info + 14);
   if (OutputDepthFor(bits) == 0) return 0;
   return ReadU32(info + 16) == kCompressionNone ? 1 : 0;
@@ -103,9 +122,10 @@ bool NormalizeHeader(const uint8_t* bytes, uint64_t length, NormalizedHeader* he
     header->biBitCount = ReadU16(core + 10);
     return true;
   }
-  if (length < kInfoHeaderEnd) return false;
-  uint8_t info[kInfoHeaderEnd - kFileHeaderBytes];
-  ComplementedCopy(bytes, kFileHeaderBytes, sizeof info, info);
+  // A short header needs only its own bytes; the rest of it reads as zero.
+  if (length < InfoHeaderEnd(header->storedSize)) return false;
+  uint8_t info[kInfoHeaderBytes];
+  InfoHeaderCopy(bytes, header->storedSize, info);
   header->biSize = header->storedSize;
   header->biWidth = ReadS32(info + 4);
   header->biHeight = ReadS32(info + 8);

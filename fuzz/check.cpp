@@ -36,7 +36,6 @@ void CheckBlocks(HLOCAL infoHandle, HLOCAL bitsHandle, const ProgressLog& log) {
   uint32_t compression = Get32(info + 16);
   uint32_t sizeImage = Get32(info + 20);
   Require(Get32(info) == 40, "delivered biSize is not 40");
-  LocalUnlock(infoHandle);
   Require(width > 0 && height != 0, "a picture without pixels was delivered");
   Require(bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32, "delivered depth");
   uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
@@ -44,22 +43,19 @@ void CheckBlocks(HLOCAL infoHandle, HLOCAL bitsHandle, const ProgressLog& log) {
   Require(pixelBytes == stride * rows && sizeImage == pixelBytes, "pixel block size");
   uint64_t slots = (infoBytes - 44) / 4;
   Require((infoBytes - 44) % 4 == 0, "information block size");
+  Require(Get32(info + 12) == (1u | (bits << 16)), "planes other than 1");
   if (compression == 3)
     Require(slots == 4 && (bits == 16 || bits == 32), "bit-field block");
+  else if (bits <= 8)
+    Require(slots == (1ull << bits), "a paletted bitmap without its whole table");
   else
-    Require(slots == 0 || slots == (1ull << bits), "colour slots");
-  if (compression == 1 || compression == 2) {
-    // Run-length data is left blank, never half decoded.
-    const uint8_t* pixels = static_cast<const uint8_t*>(LocalLock(bitsHandle));
-    for (size_t i = 0; i < pixelBytes; ++i) Require(pixels[i] == 0, "run-length rows written");
-    LocalUnlock(bitsHandle);
-    Require(log.calls == 0, "progress called for run-length rows");
-  } else {
-    Require(compression == 0 || compression == 3, "delivered compression");
-  }
+    Require(compression == 0 && (slots == 0 || slots == (1ull << 24)), "colour slots");
+  // The colour count names only slots that are there.
+  Require(Get32(info + 32) <= (bits <= 8 ? slots : 0), "colour count beyond the slots");
   Require(log.inOrder && (log.calls == 0 || static_cast<uint64_t>(log.calls) == rows),
           "progress rows out of order");
   Require(log.calls == 0 || static_cast<uint64_t>(log.height) == rows, "progress height");
+  LocalUnlock(infoHandle);
 }
 
 }  // namespace

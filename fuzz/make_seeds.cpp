@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
       {"width0", Shape(40, 8, 0, 2, 256)},     {"height0", Shape(40, 8, 2, 0, 256)},
       {"rle8", Shape(40, 8, 4, 4, 256)},       {"bits3", Shape(40, 3, 4, 4)},
       {"at100", Shape(40, 24, 5, 5)},          {"huge-rows", Shape(40, 24, 3, -2147483647)},
+      {"header16", Shape(16, 8, 5, 3, 256)},   {"header20", Shape(20, 4, 7, 2, 16)},
+      {"header24", Shape(24, 1, 9, 2, 2)},     {"header36", Shape(36, 24, 3, 2)},
   };
   edges[12].shape.compression = 1;
   edges[7].shape.offBits = 54;

@@ -42,8 +42,11 @@ std::vector<uint8_t> MakeBmp(const PictureShape& shape) {
   uint64_t rows = shape.height < 0 ? -static_cast<int64_t>(shape.height) : shape.height;
   uint64_t pixels =
       shape.pixelBytes >= 0 ? static_cast<uint64_t>(shape.pixelBytes) : StrideOf(shape.width, shape.bits) * rows;
+  // A short header (16 to 39 bytes) holds only the fields that fit in it.
+  bool shortHeader = shape.headerSize >= 16 && shape.headerSize < 40;
   uint64_t headerEnd = 14 + static_cast<uint64_t>(shape.headerSize == 12 ? 12 : 40);
   if (shape.headerSize != 12 && shape.headerSize > 40) headerEnd = 14 + shape.headerSize;
+  if (shortHeader) headerEnd = 14 + shape.headerSize;
   uint64_t size = offBits + pixels;
   if (size < headerEnd) size = headerEnd;
   std::vector<uint8_t> out(size, 0);
@@ -58,15 +61,18 @@ std::vector<uint8_t> MakeBmp(const PictureShape& shape) {
     Put(&out, 22, 1, 2);
     Put(&out, 24, shape.bits, 2);
   } else {
-    Put(&out, 18, static_cast<uint32_t>(shape.width), 4);
-    Put(&out, 22, static_cast<uint32_t>(shape.height), 4);
-    Put(&out, 26, 1, 2);
-    Put(&out, 28, shape.bits, 2);
-    Put(&out, 30, shape.compression, 4);
-    Put(&out, 34, pixels, 4);
-    Put(&out, 38, 2835, 4);
-    Put(&out, 42, 2835, 4);
-    Put(&out, 46, shape.colours, 4);
+    auto field = [&](size_t at, uint64_t value, int bytes) {
+      if (!shortHeader || at + bytes <= headerEnd) Put(&out, at, value, bytes);
+    };
+    field(18, static_cast<uint32_t>(shape.width), 4);
+    field(22, static_cast<uint32_t>(shape.height), 4);
+    field(26, 1, 2);
+    field(28, shape.bits, 2);
+    field(30, shape.compression, 4);
+    field(34, pixels, 4);
+    field(38, 2835, 4);
+    field(42, 2835, 4);
+    field(46, shape.colours, 4);
   }
   uint32_t state = shape.seed;
   uint64_t table = shape.headerSize == 12 ? 26 : 14 + static_cast<uint64_t>(shape.headerSize);

@@ -57,14 +57,14 @@ TEST_F(Decoding, ColourCountFollowsTheGap) {
   } cases[] = {
       {8, 16, 0, -1, 40, 16, 44 + 1024},
       {8, 0, 3, -1, 40, 0, 44 + 1024},      // 1 to 3 bytes: no colour, all slots zero
-      {8, 0, 0, -1, 40, 0, 44},             // pixels right at the table
+      {8, 0, 0, -1, 40, 0, 44 + 1024},      // pixels right at the table: whole table, all zero
       {8, 256, 0, -1, 12, 256, 44 + 1024},  // core header, 4-byte entries from 26
       {1, 2, 0, -1, 40, 2, 44 + 8},
       {1, 1, 0, -1, 40, 1, 44 + 8},
       {2, 4, 0, -1, 40, 4, 44 + 64},
       {2, 2, 0, -1, 40, 2, 44 + 64},
       {4, 16, 0, -1, 40, 16, 44 + 64},
-      {4, 16, 0, 40, 40, 0, 44},            // pixel offset before the table
+      {4, 16, 0, 40, 40, 0, 44 + 64},       // pixel offset before the table
       {24, 256, 0, -1, 40, 0, 44},
       {32, 1, 0, -1, 40, 0, 44},            // 32 to 24 bits: never a table
       {8, 256, 0, -1, 64, 256, 44 + 1024},  // table after a 64-byte header
@@ -222,28 +222,79 @@ TEST_F(Decoding, ThirtyTwoBit) {
   EXPECT_EQ(U32At(kept.info, 16), 3u);
 }
 
-TEST_F(Decoding, StoredCompressionIsPassedOnOnlyWhenTrue) {
+TEST_F(Decoding, CompressedInformationHeadersAreRefusedBeforeAnything) {
+  // What recognition refuses, decoding refuses too, with nothing allocated
+  // and no progress call: run-length, bit-field and every other compression.
+  for (uint16_t bits : {1, 2, 4, 8, 16, 24, 32}) {
+    for (uint32_t compression : {1u, 2u, 3u, 4u, 5u, 0x80000000u}) {
+      SetOptions(1, 1, 0);
+      PictureShape shape = ShapeOf(bits, 3, 2, bits <= 8 ? 1u << bits : 0);
+      shape.compression = compression;
+      std::vector<uint8_t> image = MakeQvx(shape), before = image;
+      standin::Reset();
+      Decoded d = DecodeMemory(&image);
+      EXPECT_EQ(d.result, kResultNotQvx) << bits << " bits, compression " << compression;
+      EXPECT_TRUE(d.progressRows.empty());
+      EXPECT_EQ(standin::Calls(standin::kLocalAlloc), 0);
+      EXPECT_EQ(image, before);
+    }
+  }
+}
+
+TEST_F(Decoding, DeliveredHeaderDescribesItsBlocks) {
   struct Case {
     uint16_t bits;
-    uint32_t compression;
     int keep;
-    uint32_t delivered;
+    uint32_t colours, storedClrUsed;
+    uint16_t storedPlanes;
+    uint32_t clrUsed;
     size_t infoBytes;
   } cases[] = {
-      {32, 3, 0, 0, 44},  // bit fields read as plain rows: no masks, so no claim of them
-      {32, 3, 1, 3, 60},  {16, 3, 0, 0, 44}, {16, 3, 1, 3, 60},
-      {24, 4, 0, 0, 44},  {8, 1, 0, 1, 44 + 1024}, {4, 2, 0, 2, 44 + 64},
-      {2, 1, 0, 0, 44 + 64},  // 2-bit rows are always expanded
+      {8, 0, 256, 256, 1, 256, 44 + 1024},
+      {8, 0, 16, 16, 3, 16, 44 + 1024},     // planes always 1
+      {8, 0, 256, 300, 1, 0, 44 + 1024},    // more than the slots: the whole table
+      {4, 0, 0, 16, 30000, 16, 44 + 64},    // no room for colours: the whole table, zero
+      {1, 0, 2, 2, 1, 2, 44 + 8},
+      {24, 0, 256, 256, 1, 0, 44},          // no table delivered
+      {16, 1, 0, 256, 1, 0, 60},            // masks, not colours
+      {32, 0, 0, 7, 1, 0, 44},
   };
   for (const Case& c : cases) {
     SetOptions(c.keep, c.keep, 0);
-    PictureShape shape = ShapeOf(c.bits, 3, 2, c.bits <= 8 ? 1u << c.bits : 0);
-    shape.compression = c.compression;
-    std::vector<uint8_t> image = MakeQvx(shape);
-    Decoded d = DecodeMemory(&image);
-    ASSERT_EQ(d.result, kResultSuccess);
-    EXPECT_EQ(U32At(d.info, 16), c.delivered) << c.bits << " bits, compression " << c.compression;
-    EXPECT_EQ(d.info.size(), c.infoBytes);
+    PictureShape shape = ShapeOf(c.bits, 3, 2, c.colours);
+    std::vector<uint8_t> bmp = MakeBmp(shape);
+    bmp[26] = static_cast<uint8_t>(c.storedPlanes), bmp[27] = static_cast<uint8_t>(c.storedPlanes >> 8);
+    for (int i = 0; i < 4; ++i) bmp[46 + i] = static_cast<uint8_t>(c.storedClrUsed >> (8 * i));
+    ComplementQvxRegions(&bmp);
+    Decoded d = DecodeMemory(&bmp);
+    ASSERT_EQ(d.result, kResultSuccess) << c.bits << " bits";
+    EXPECT_EQ(U16At(d.info, 12), 1) << c.bits << " bits, planes " << c.storedPlanes;
+    EXPECT_EQ(U32At(d.info, 32), c.clrUsed) << c.bits << " bits, stored count " << c.storedClrUsed;
+    EXPECT_EQ(d.info.size(), c.infoBytes) << c.bits << " bits";
+    EXPECT_EQ(U32At(d.info, 16), c.keep ? 3u : 0u);
+  }
+}
+
+TEST_F(Decoding, ShortHeadersReadZeroPastTheirEnd) {
+  // 16 to 39-byte headers: the colour table starts right after them, and
+  // fields that are not there read as zero, so the first colours are never
+  // taken for compression or colour counts.
+  for (uint32_t size : {16u, 20u, 24u, 36u}) {
+    for (uint16_t bits : {1, 4, 8, 24}) {
+      PictureShape shape = ShapeOf(bits, 5, 3, bits <= 8 ? 1u << bits : 0, size);
+      shape.seed = 7 + size;
+      std::vector<uint8_t> bmp = MakeBmp(shape), image = MakeQvx(shape);
+      ASSERT_NE(bmp[14 + size], 0) << "first colour not black";
+      EXPECT_EQ(IsSupported(nullptr, reinterpret_cast<ULONG_PTR>(image.data())), 1) << size << "/" << bits;
+      Decoded d = DecodeMemory(&image);
+      ASSERT_EQ(d.result, kResultSuccess) << size << "/" << bits;
+      // Densities lie at header bytes 24..31, the colour count at 32..35.
+      EXPECT_EQ(U32At(d.info, 24), size >= 28 ? 2835u : 0u) << size << "/" << bits;
+      EXPECT_EQ(U32At(d.info, 32), size >= 36 && bits <= 8 ? shape.colours : 0u) << size << "/" << bits;
+      EXPECT_EQ(d.pixels, StoredPixels(shape));
+      for (uint32_t i = 0; i < shape.colours; ++i)
+        ASSERT_EQ(std::memcmp(&d.info[40 + 4 * i], &bmp[14 + size + 4 * i], 3), 0) << size << "/" << bits;
+    }
   }
 }
 
@@ -319,16 +370,6 @@ TEST_F(Decoding, TopDownRowsKeepTheirOrder) {
   EXPECT_EQ(d.pixels, StoredPixels(shape));
   EXPECT_EQ(d.progressRows, (std::vector<int>{0, 1, 2, 3}));
   EXPECT_EQ(d.progressHeights, std::vector<int>(4, 4));
-}
-
-TEST_F(Decoding, RunLengthDataIsLeftBlank) {
-  PictureShape shape = ShapeOf(8, 4, 3, 256);
-  shape.compression = 1;
-  std::vector<uint8_t> image = MakeQvx(shape);
-  Decoded d = DecodeMemory(&image);
-  ASSERT_EQ(d.result, kResultSuccess);
-  EXPECT_EQ(d.pixels, std::vector<uint8_t>(12, 0));
-  EXPECT_TRUE(d.progressRows.empty());
 }
 
 TEST_F(Decoding, LengthTestAtTheBoundary) {

@@ -18,6 +18,29 @@ std::string Env(const char* name, const char* fallback) {
 
 }  // namespace
 
+std::string PluginPath() { return Env("TAVKO_SPI", ""); }
+
+void ReloadPlugin(const int* options) {
+  const char* key = "Software\\Qe.\\tavko";
+  if (options == nullptr) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+  } else {
+    HKEY opened;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr),
+              ERROR_SUCCESS);
+    const char* names[3] = {"16", "32", "MMX"};
+    for (int i = 0; i < 3; ++i) {
+      DWORD value = static_cast<DWORD>(options[i]);
+      RegSetValueExA(opened, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    }
+    RegCloseKey(opened);
+  }
+  FreeLibrary(PluginModule);
+  std::string why;
+  ASSERT_TRUE(LoadPluginExports(PluginPath(), &Plugin, &why)) << why;
+  PluginModule = GetModuleHandleA("TAVKO.SPI");
+}
+
 std::string SharedDir() { return Env("TAVKO_SHARED_DIR", "Z:/work/shared"); }
 std::string SamplesDir() { return Env("TAVKO_SAMPLES_DIR", "samples"); }
 std::string TempDir() {
@@ -37,8 +60,7 @@ Decoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow) {
 
 int main(int argc, char** argv) {
   std::string why;
-  std::string path = Env("TAVKO_SPI", "");
-  if (!LoadPluginExports(path, &Plugin, &why)) {
+  if (!LoadPluginExports(PluginPath(), &Plugin, &why)) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }

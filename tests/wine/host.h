@@ -18,6 +18,10 @@ std::string SharedDir();
 std::string SamplesDir();
 std::string TempDir();
 
+// Stores the options as the dialog does ({keep16, keep32, useMmx}; null
+// removes them) and loads the DLL afresh, so its attach routine reads them.
+void ReloadPlugin(const int* options);
+
 // Decodes through the DLL from memory or from a file, recording progress;
 // copies and frees the blocks handed out on success, checking that they
 // came unlocked.
