@@ -101,7 +101,7 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     return false;
   }
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    *why = std::to_string(bits) + " bits per pixel is not a depth QVX holds";
+    *why = std::to_string(bits) + "-bit pictures are not held by QVX; save it with 24 or 32 bits per pixel first";
     return false;
   }
   if (compression != 0) {

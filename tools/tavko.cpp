@@ -138,6 +138,9 @@ const char* ResultText(DecodeResult result) {
   }
 }
 
+uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+
 std::mutex printLock;
 
 void Complain(const std::string& name, const std::string& why) {
@@ -244,9 +247,6 @@ std::vector<std::string> Expand(const std::string& pattern) { return {pattern}; 
 #endif
 
 // ---- info ----
-
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 std::string JsonText(const std::string& text) {
   std::string out = "\"";
@@ -476,17 +476,25 @@ bool DecodeOne(const std::string& in, const std::string& outPath, const DecodeSe
     if (ok) PlanPng(view, &plan);
     ok = ok && WritePng(out.file, plan.layout, PngPlanRow, &plan, settings.level, settings.threads, &why);
   } else {
-    // The delivered bitmap as it is, behind a file header.
+    // The delivered bitmap behind a file header: its header, masks and
+    // colour table, without the spare bytes the plug-in leaves after them
+    // (readers take the pixels to follow the table straight away).
     uint8_t header[14] = {'B', 'M'};
-    uint64_t total = 14 + static_cast<uint64_t>(bitmap.infoBytes) + bitmap.pixelBytes;
+    size_t infoBytes = bitmap.infoBytes;
+    if (infoBytes >= 40) {
+      uint32_t bits = Get16(bitmap.info + 14), compression = Get32(bitmap.info + 16);
+      size_t used = 40 + (compression == 3 ? 12 : 0) + (bits <= 8 ? 4u << bits : 0);
+      if (used < infoBytes) infoBytes = used;
+    }
+    uint64_t total = 14 + static_cast<uint64_t>(infoBytes) + bitmap.pixelBytes;
     uint32_t size32 = total > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(total);
-    uint32_t offBits = static_cast<uint32_t>(14 + bitmap.infoBytes);
+    uint32_t offBits = static_cast<uint32_t>(14 + infoBytes);
     for (int i = 0; i < 4; ++i) {
       header[2 + i] = static_cast<uint8_t>(size32 >> (8 * i));
       header[10 + i] = static_cast<uint8_t>(offBits >> (8 * i));
     }
     ok = std::fwrite(header, 1, 14, out.file) == 14 &&
-         std::fwrite(bitmap.info, 1, bitmap.infoBytes, out.file) == bitmap.infoBytes &&
+         std::fwrite(bitmap.info, 1, infoBytes, out.file) == infoBytes &&
          std::fwrite(bitmap.pixels, 1, bitmap.pixelBytes, out.file) == bitmap.pixelBytes;
     if (!ok) why = "write error: " + SystemError();
   }
