@@ -60,7 +60,11 @@ find_package(Threads REQUIRED)
 add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB Threads::Threads)
+# PNG rows are filtered in loops the compiler vectorises at -O3; whole
+# pictures are compressed by libdeflate.
+find_library(TAVKO_LIBDEFLATE deflate REQUIRED)
+set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3 COMPILE_DEFINITIONS TAVKO_LIBDEFLATE)
+target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} Threads::Threads)
 
 add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
@@ -92,3 +96,7 @@ find_package(benchmark REQUIRED)
 add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
 target_include_directories(tavko_bench PRIVATE /usr/include/stb)
 target_link_libraries(tavko_bench PRIVATE tavko_native tavko_test_common benchmark::benchmark)
+
+# What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko
+add_executable(png_bench bench/png_bench.cpp)
+target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
