@@ -66,11 +66,20 @@ find_library(TAVKO_LIBDEFLATE deflate REQUIRED)
 set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3 COMPILE_DEFINITIONS TAVKO_LIBDEFLATE)
 target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} Threads::Threads)
 
+# cmake --install build/native [--prefix DIR]: the command, its man page and
+# its bash completion.
+include(GNUInstallDirs)
+install(TARGETS tavko RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/tavko.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES docs/tavko.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tavko)
+
 add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
 add_dependencies(tavko_tool_tests tavko)
 gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+add_test(NAME tool.install COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/tool-install.sh ${CMAKE_BINARY_DIR}
+  ${CMAKE_BINARY_DIR}/install-check)
 
 # Writes the Linux build's answers for every test picture, to compare with
 # TAVKO.SPI under Wine.

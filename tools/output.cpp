@@ -134,8 +134,15 @@ void RemoveTemporariesOnSignals() {
 #endif
 }
 
+OutputFile::~OutputFile() {
+  if (file != nullptr) DiscardOutput(this);
+}
+
 bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
-  *out = OutputFile();
+  out->target.clear();
+  out->temp.clear();
+  out->file = nullptr;
+  out->slot = -1;
   if (path == "-") {
     out->target = path;
     out->file = stdout;

@@ -14,6 +14,10 @@ struct OutputFile {
   std::string temp;
   FILE* file = nullptr;
   int slot = -1;  // place in the list of temporary files to remove on a signal
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();  // drops an output left unfinished on any way out
 };
 
 // Removes the temporary files of unfinished outputs on SIGINT, SIGTERM and

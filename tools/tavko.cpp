@@ -605,12 +605,15 @@ int Decode(int argc, char** argv) {
   std::atomic<size_t> next(0), done(0), failed(0);
   auto work = [&]() {
     for (size_t i; (i = next++) < count;) {
-      bool ok;
+      bool ok = false;
       if (clash[i]) {
         Complain(pairs[i].first, "another input of the same name is written to " + pairs[i].second);
-        ok = false;
       } else {
-        ok = DecodeOne(pairs[i].first, pairs[i].second, settings);
+        try {
+          ok = DecodeOne(pairs[i].first, pairs[i].second, settings);
+        } catch (const std::bad_alloc&) {
+          Complain(pairs[i].first, "not enough memory to decode it");
+        }
       }
       if (!ok) ++failed;
       size_t finished = ++done;
@@ -738,9 +741,16 @@ int main(int argc, char** argv) {
                 text[2].c_str(), text[3].c_str());
     return kExitOk;
   }
-  if (command == "info") return Info(argc - 2, argv + 2);
-  if (command == "decode") return Decode(argc - 2, argv + 2);
-  if (command == "encode") return Encode(argc - 2, argv + 2);
-  if (command == "config") return Config(argc - 2, argv + 2);
+  // Memory running out anywhere ends in a message, never a crash; the
+  // unfinished output is dropped on the way.
+  try {
+    if (command == "info") return Info(argc - 2, argv + 2);
+    if (command == "decode") return Decode(argc - 2, argv + 2);
+    if (command == "encode") return Encode(argc - 2, argv + 2);
+    if (command == "config") return Config(argc - 2, argv + 2);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tavko: not enough memory for this picture\n");
+    return kExitFailed;
+  }
   return Usage(kUsage, "unknown command " + command);
 }

@@ -58,9 +58,9 @@ class Tool : public ::testing::Test {
     std::string command = "chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
-  Outcome Tavko(const std::string& args, const std::string& input = "/dev/null") {
-    std::string command =
-        "cd '" + dir_ + "' && " TAVKO_TOOL " " + args + " >'" + dir_ + "/out' 2>'" + dir_ + "/err' <" + input;
+  Outcome Tavko(const std::string& args, const std::string& input = "/dev/null", const std::string& before = "") {
+    std::string command = "cd '" + dir_ + "' && " + before + TAVKO_TOOL " " + args + " >'" + dir_ + "/out' 2>'" +
+                          dir_ + "/err' <" + input;
     int raw = std::system(command.c_str());
     Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ + "/out"), Slurp(dir_ + "/err")};
     return run;
@@ -284,6 +284,30 @@ TEST_F(Tool, InfoReadsOnlyTheHeaderAndSaysWhatIsWrong) {
     EXPECT_NE(run.out.find(c.text), std::string::npos) << c.args << "\n" << run.out;
   }
   EXPECT_EQ(Tavko("decode narrow.qvx x.png").status, 1) << "info and decode agree";
+}
+
+// Memory short of a picture: a message and status 1, never a crash, and
+// nothing left behind; PNG writing falls back to streaming when it can.
+TEST_F(Tool, MemoryRunningOutEndsInAMessage) {
+  ASSERT_TRUE(WriteFileBytes(Path("big.qvx"), MakeQvx(ShapeOf(24, 4000, 4000))));
+  struct Case {
+    std::string args;
+    int megabytes;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"decode big.qvx big.png", 170, 0, ""},  // no room to hold the whole filtered picture
+      {"decode big.qvx big.png", 60, 1, "big.qvx: not enough memory to decode it"},
+      {"decode - big.png", 40, 1, "standard input: not enough memory to read it"},
+      {"encode big.qvx big2.qvx", 40, 1, "big.qvx: not enough memory to read it"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Tavko(c.args, Path("big.qvx"), "ulimit -v " + std::to_string(c.megabytes * 1024) + " && ");
+    EXPECT_EQ(run.status, c.status) << c.args << " in " << c.megabytes << " MB: " << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << run.err;
+    EXPECT_EQ(FilesIn(dir_).size(), c.status == 0 ? 4u : 3u) << c.args;
+    std::remove(Path("big.png").c_str());
+  }
 }
 
 TEST_F(Tool, OptionsChooseTheDeliveredDepth) {
