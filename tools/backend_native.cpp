@@ -46,13 +46,10 @@ bool OpenDecoder(const DecoderOptions& options, std::string*) {
 }
 
 bool DecoderTakesOptions() { return true; }
-
+DecodeResult ConfigureDecoder() { return kDecodeNotProvided; }
 void DecoderStrings(std::string text[4]) {
-  for (int i = 0; i < 4; ++i) {
-    char buffer[256] = {0};
-    GetPluginInfo(i, buffer, sizeof buffer);
-    text[i] = buffer;
-  }
+  char buffer[256];
+  for (int i = 0; i < 4; ++i) text[i] = std::string(buffer, GetPluginInfo(i, buffer, sizeof buffer));
 }
 
 bool DecoderRecognises(const uint8_t* head, size_t) {
@@ -63,9 +60,7 @@ DecodeResult DecoderInfo(const uint8_t* head, size_t bytes, DecoderPictureInfo* 
   PictureInfo raw{};
   ResultCode result = GetPictureInfo(reinterpret_cast<char*>(const_cast<uint8_t*>(head)),
                                      static_cast<int32_t>(bytes), 1, &raw);
-  info->width = raw.width;
-  info->height = raw.height;
-  info->bitDepth = raw.bitDepth;
+  *info = DecoderPictureInfo{raw.width, raw.height, raw.bitDepth};
   return static_cast<DecodeResult>(result);
 }
 
@@ -89,5 +84,3 @@ void ReleaseDecoded(DecodedBitmap* bitmap) {
   }
   *bitmap = DecodedBitmap();
 }
-
-DecodeResult ConfigureDecoder() { return kDecodeNotProvided; }
