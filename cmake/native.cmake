@@ -8,9 +8,22 @@ if(TAVKO_SANITIZE)
   add_link_options(-fsanitize=${TAVKO_SANITIZE})
 endif()
 
-add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} platform/standin.cpp)
-target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR})
+# The decoding core, as the tool and the desktop loader use it.
+add_library(tavko_core STATIC ${TAVKO_CORE_SOURCES})
+target_include_directories(tavko_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(tavko_core PRIVATE ${TAVKO_WARNINGS})
+
+# The core on Linux: plain memory and pread, for the tool and the loader.
+add_library(tavko_linux STATIC native/qvx_native.cpp)
+target_compile_options(tavko_linux PRIVATE ${TAVKO_WARNINGS})
+target_link_libraries(tavko_linux PUBLIC tavko_core)
+
+# For tests only: the plug-in's front end over the stand-in for Windows
+# services, which can make any acquiring call fail.
+add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} tests/standin/standin.cpp)
+target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
+target_link_libraries(tavko_native PUBLIC tavko_core)
 
 add_library(tavko_tools STATIC tools/qvx.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})
@@ -23,7 +36,7 @@ add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/file
 add_library(tavko_test_capture STATIC tests/common/capture.cpp)
 target_include_directories(tavko_test_capture PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
 target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
-target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR} ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_test_common PUBLIC tavko_tools)
 
 set(TAVKO_TEST_DEFINES TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
@@ -39,12 +52,13 @@ add_executable(tavko_unit_tests
   tests/unit/fault_tests.cpp
   tests/unit/thread_tests.cpp
   tests/unit/rows_tests.cpp
+  tests/unit/core_tests.cpp
 )
-target_link_libraries(tavko_unit_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
+target_link_libraries(tavko_unit_tests PRIVATE tavko_linux tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
-target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common GTest::gtest GTest::gtest_main)
+target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_thread_tests PRIVATE ${TAVKO_TEST_DEFINES})
 
 if(TAVKO_SANITIZE)
@@ -86,6 +100,12 @@ add_test(NAME tool.install COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/tool-instal
 add_executable(tavko_digest tests/unit/digest_main.cpp tests/common/digest.cpp tools/exports_native.cpp)
 target_link_libraries(tavko_digest PRIVATE tavko_native tavko_test_common)
 
+# The recorded digests of the samples and seeds; remake them, after a
+# deliberate change, with tests/scripts/digest-expected.sh ... --update.
+add_test(NAME digest.expected COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/digest-expected.sh
+  $<TARGET_FILE:tavko_digest> ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
+  ${CMAKE_SOURCE_DIR}/tests/data ${CMAKE_BINARY_DIR}/digest-expected)
+
 # Remakes the bundled sample pictures: cmake --build build/native --target samples
 add_executable(make_samples tools/make_samples.cpp)
 target_link_libraries(make_samples PRIVATE tavko_tools)
@@ -103,7 +123,7 @@ include(cmake/checks.cmake)
 # Benchmarks: build/native/tavko_bench, or bench/run.sh for both builds.
 find_package(benchmark REQUIRED)
 add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
-target_include_directories(tavko_bench PRIVATE /usr/include/stb)
+target_include_directories(tavko_bench PRIVATE ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_bench PRIVATE tavko_native tavko_test_common benchmark::benchmark)
 
 # What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko

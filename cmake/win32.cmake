@@ -6,7 +6,9 @@ enable_language(RC)
 set(TAVKO_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 add_library(tavko_spi SHARED
+  ${TAVKO_CORE_SOURCES}
   ${TAVKO_PLUGIN_SOURCES}
+  plugin/module.cpp
   settings/dialog.cpp
   plugin/tavko.def
   plugin/version.rc
@@ -27,12 +29,14 @@ add_custom_command(TARGET tavko_spi POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavko_spi> ${CMAKE_BINARY_DIR}/TAVKO-symbols.dll
   COMMAND ${CMAKE_STRIP} $<TARGET_FILE:tavko_spi>)
 
-# GoogleTest built from Debian's sources for the Windows test host.
-if(EXISTS /usr/src/googletest/CMakeLists.txt)
+# GoogleTest built from its sources for the Windows test host.
+find_path(TAVKO_GTEST_SOURCE_DIR googletest/include/gtest/gtest.h PATHS /usr/src/googletest
+  NO_CMAKE_FIND_ROOT_PATH DOC "GoogleTest sources, built for the Windows test hosts")
+if(TAVKO_GTEST_SOURCE_DIR)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(${TAVKO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   add_executable(tavko_wine_tests
     tests/wine/host.cpp
     tests/wine/entry_tests.cpp
@@ -72,7 +76,7 @@ add_dependencies(dialog_host tavko_spi)
 
 # The same benchmarks against the real TAVKO.SPI, to run under Wine.
 add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp tools/qvx.cpp tools/exports_win32.cpp)
-target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests /usr/include/stb)
+target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests ${TAVKO_STB_INCLUDE_DIR})
 target_compile_options(tavko_bench PRIVATE -O2)
 target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(tavko_bench tavko_spi)

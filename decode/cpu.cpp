@@ -1,7 +1,8 @@
-// Processor feature probe.
-#include "decode/cpu.h"
-
+// The processor probe: one CPUID reading serves the MMX complementing and
+// the wide row conversions.
 #include <cstdint>
+
+#include "decode/qvx.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -28,8 +29,8 @@ void WriteFlags(uintptr_t flags) {
 #endif
 }
 
-int ProbeCpuid() {
-  // CPUID exists when the ID flag can be flipped.
+// CPUID exists when the ID flag can be flipped.
+bool HasCpuid() {
   uintptr_t before = ReadFlags();
   WriteFlags(before ^ kIdFlag);
   uintptr_t after = ReadFlags();
@@ -37,46 +38,22 @@ int ProbeCpuid() {
   return ((before ^ after) & kIdFlag) != 0;
 }
 
-// EDX and ECX of leaf 1, or zeros without it.
-void Leaf1(unsigned* edx, unsigned* ecx) {
-  *edx = *ecx = 0;
-  if (!HasCpuid()) return;
-  unsigned a, b, c, d;
-  __cpuid(0, a, b, c, d);
-  if (static_cast<int>(a) < 1) return;
-  __cpuid(1, a, b, c, d);
-  *edx = d;
-  *ecx = c;
-}
-
-int ProbeSse2() {
-  unsigned edx, ecx;
-  Leaf1(&edx, &ecx);
-  return (edx >> 26) & 1;
-}
-
-int ProbeSsse3() {
-  unsigned edx, ecx;
-  Leaf1(&edx, &ecx);
-  return ((edx >> 26) & 1) && ((ecx >> 9) & 1);
-}
-
 }  // namespace
 
-int HasCpuid() {
-  static const int found = ProbeCpuid();
-  return found;
-}
-int HasSse2() {
-  static const int found = ProbeSse2();
-  return found;
-}
-int HasSsse3() {
-  static const int found = ProbeSsse3();
-  return found;
+QvxCpu QvxDetectCpu() {
+  QvxCpu cpu = {false, false, false};
+  if (!HasCpuid()) return cpu;
+  unsigned a, b, c, d;
+  __cpuid(0, a, b, c, d);
+  if (static_cast<int32_t>(a) < 1) return cpu;
+  __cpuid(1, a, b, c, d);
+  cpu.mmx = (d & 0x800000) != 0;
+  cpu.sse2 = (d & 0x4000000) != 0;
+  cpu.ssse3 = cpu.sse2 && (c & 0x200) != 0;
+  return cpu;
 }
 #else
-int HasCpuid() { return 0; }
-int HasSse2() { return 0; }
-int HasSsse3() { return 0; }
+QvxCpu QvxDetectCpu() { return QvxCpu{false, false, false}; }
 #endif
+
+int DetectMmx() { return QvxDetectCpu().mmx ? 1 : 0; }

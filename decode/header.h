@@ -1,4 +1,4 @@
-// QVX headers: the stored layout and its normalisation.
+// QVX headers: the stored layout.
 //
 // A QVX picture is a Windows bitmap in which some regions are stored with
 // every byte complemented (0xFF - byte). Offsets count from the picture's
@@ -41,33 +41,5 @@ const uint32_t kMaxRecognisedHeaderSize = 64;
 const uint32_t kComplementedPixelsEnd = 100;  // pixel bytes before this are stored complemented
 const uint8_t kStoredSignature0 = 0xBD;       // 'B' complemented
 const uint8_t kStoredSignature1 = 0xB2;       // 'M' complemented
-
-// The information header that both header forms are brought into, with the
-// file-header fields that decoding needs.
-struct NormalizedHeader {
-  uint32_t bfSize;
-  uint32_t bfOffBits;
-  uint32_t storedSize;  // biSize as stored (12 for the core form)
-  uint32_t biSize;      // 40 for the core form, else the stored size
-  int32_t biWidth;
-  int32_t biHeight;
-  uint16_t biPlanes;
-  uint16_t biBitCount;
-  uint32_t biCompression;
-  uint32_t biSizeImage;
-  int32_t biXPelsPerMeter;
-  int32_t biYPelsPerMeter;
-  uint32_t biClrUsed;
-  uint32_t biClrImportant;
-};
-
-// True when the stored bytes begin with the complemented "BM".
-bool HasQvxSignature(const uint8_t* bytes, uint64_t length);
-
-// Reads the headers of a QVX picture into header, complementing private
-// copies only. Returns false when the data ends inside the headers it needs
-// (18 bytes, then 26 for the core form or 54 for the information form).
-bool NormalizeHeader(const uint8_t* bytes, uint64_t length, NormalizedHeader* header);
-
-// Offset of the colour table: after the core header, or 14 + biSize.
-uint64_t PaletteOffset(const NormalizedHeader& header);
+const uint32_t kBiRgb = 0;
+const uint32_t kBiBitFields = 3;

@@ -1,11 +1,9 @@
-// The processor probe and the byte complementing.
+// Byte complementing, on the byte path or eight bytes a step with MMX.
 #include <cstring>
 
-#include "decode/cpu.h"
-#include "decode/options.h"
+#include "decode/qvx.h"
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
 #include <mmintrin.h>
 #define TAVKO_HAVE_X86 1
 #else
@@ -32,26 +30,17 @@ __attribute__((target("mmx"))) void InvertBytesMmx(uint8_t* start, int32_t count
 }
 
 }  // namespace
-
-int DetectMmx() {
-  if (!HasCpuid()) return 0;
-  unsigned a, b, c, d;
-  __cpuid(0, a, b, c, d);
-  if (static_cast<int32_t>(a) < 1) return 0;
-  __cpuid(1, a, b, c, d);
-  return (d & 0x800000) ? 1 : 0;
-}
-#else
-int DetectMmx() { return 0; }
 #endif
 
-int32_t InvertBytes(uint8_t* start, int32_t count) {
+int32_t InvertBytes(uint8_t* start, int32_t count, bool mmx) {
   if (count <= 0) return count;
 #if TAVKO_HAVE_X86
-  if (PluginSettings.cpuHasMmx && PluginSettings.useMmx) {
+  if (mmx) {
     InvertBytesMmx(start, count);
     return count;
   }
+#else
+  (void)mmx;
 #endif
   for (int32_t i = 0; i < count; ++i) start[i] = static_cast<uint8_t>(~start[i]);
   return count;

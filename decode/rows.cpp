@@ -1,13 +1,12 @@
 // Row conversions. Each has a plain version that runs everywhere and, on
-// x86, a wide one chosen at run time; both give the same bytes. The wide
-// versions handle whole groups of pixels and leave the rest of the row to
-// the plain loop, never reading or writing past the row.
+// x86, a wide one that the caller's processor flags allow; both give the
+// same bytes. The wide versions handle whole groups of pixels and leave the
+// rest of the row to the plain loop, never reading or writing past the row.
 #include "decode/rows.h"
 
 #include <cstring>
 
 #include "decode/bytes.h"
-#include "decode/cpu.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
@@ -106,14 +105,15 @@ TAVKO_SSSE3 uint64_t Expand2To4Ssse3(const uint8_t* src, uint8_t* dst, uint64_t 
   return i;
 }
 
-// Copies whole 16-byte groups of the pixel bytes and tells whether any
-// pixel among them has bit 15 set; returns the bytes done in *done.
+// Copies (when dst is not null) whole 16-byte groups of the pixel bytes and
+// tells whether any pixel among them has bit 15 set; returns the bytes done
+// in *done.
 TAVKO_SSE2 bool CopyScan16Sse2(const uint8_t* src, uint8_t* dst, uint64_t pixelBytes, uint64_t* done) {
   __m128i any = _mm_setzero_si128();
   uint64_t i = 0;
   for (; i + 16 <= pixelBytes; i += 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    if (dst != nullptr) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
     any = _mm_or_si128(any, v);
   }
   *done = i;
@@ -127,12 +127,14 @@ void CopyRow(const uint8_t* src, uint8_t* dst, uint64_t count) {
   std::memcpy(dst, src, static_cast<size_t>(count));
 }
 
-bool CopyRowScan16(const uint8_t* src, uint8_t* dst, uint64_t count, uint64_t width) {
+bool CopyRowScan16(const uint8_t* src, uint8_t* dst, uint64_t count, uint64_t width, const QvxCpu& cpu) {
   uint64_t pixelBytes = 2 * width;
   uint64_t done = 0;
   bool any = false;
 #if TAVKO_ROWS_X86
-  if (HasSse2()) any = CopyScan16Sse2(src, dst, pixelBytes, &done);
+  if (cpu.sse2) any = CopyScan16Sse2(src, dst, pixelBytes, &done);
+#else
+  (void)cpu;
 #endif
   uint32_t high = 0;
   for (uint64_t i = done + 1; i < pixelBytes; i += 2) high |= src[i];
@@ -141,18 +143,36 @@ bool CopyRowScan16(const uint8_t* src, uint8_t* dst, uint64_t count, uint64_t wi
   return any || (high & 0x80) != 0;
 }
 
-void Expand2To4(const uint8_t* src, uint8_t* dst, uint64_t sourceBytes) {
+bool ScanRow16(const uint8_t* row, uint64_t width, const QvxCpu& cpu) {
+  uint64_t pixelBytes = 2 * width;
+  uint64_t done = 0;
+  bool any = false;
+#if TAVKO_ROWS_X86
+  if (cpu.sse2) any = CopyScan16Sse2(row, nullptr, pixelBytes, &done);
+#else
+  (void)cpu;
+#endif
+  uint32_t high = 0;
+  for (uint64_t i = done + 1; i < pixelBytes; i += 2) high |= row[i];
+  return any || (high & 0x80) != 0;
+}
+
+void Expand2To4(const uint8_t* src, uint8_t* dst, uint64_t sourceBytes, const QvxCpu& cpu) {
   uint64_t i = 0;
 #if TAVKO_ROWS_X86
-  if (HasSsse3()) i = Expand2To4Ssse3(src, dst, sourceBytes);
+  if (cpu.ssse3) i = Expand2To4Ssse3(src, dst, sourceBytes);
+#else
+  (void)cpu;
 #endif
   for (; i < sourceBytes; ++i) std::memcpy(dst + 2 * i, &kExpand.pairs[src[i]], 2);
 }
 
-void Convert555To24(const uint8_t* src, uint8_t* dst, uint64_t width) {
+void Convert555To24(const uint8_t* src, uint8_t* dst, uint64_t width, const QvxCpu& cpu) {
   uint64_t x = 0;
 #if TAVKO_ROWS_X86
-  if (HasSsse3()) x = Convert555To24Ssse3(src, dst, width);
+  if (cpu.ssse3) x = Convert555To24Ssse3(src, dst, width);
+#else
+  (void)cpu;
 #endif
   for (; x < width; ++x) {
     uint32_t v = ReadU16(src + 2 * x);
@@ -162,10 +182,12 @@ void Convert555To24(const uint8_t* src, uint8_t* dst, uint64_t width) {
   }
 }
 
-void Convert32To24(const uint8_t* src, uint8_t* dst, uint64_t width) {
+void Convert32To24(const uint8_t* src, uint8_t* dst, uint64_t width, const QvxCpu& cpu) {
   uint64_t x = 0;
 #if TAVKO_ROWS_X86
-  if (HasSsse3()) x = Convert32To24Ssse3(src, dst, width);
+  if (cpu.ssse3) x = Convert32To24Ssse3(src, dst, width);
+#else
+  (void)cpu;
 #endif
   for (; x < width; ++x) {
     dst[3 * x] = src[4 * x];

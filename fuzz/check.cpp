@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "decode/options.h"
-#include "platform/standin.h"
+#include "settings/options.h"
+#include "standin/standin.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ void SetFuzzOptions(int keep16, int keep32, int useMmx) {
   PluginSettings.keep16 = keep16;
   PluginSettings.keep32 = keep32;
   PluginSettings.useMmx = useMmx;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
 }
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);

@@ -11,9 +11,7 @@ shift
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file)
 build="$root/build/fuzz"
-cmake -S "$root" -B "$build" -DTAVKO_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
+(cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc 2>/dev/null || echo 2)" >/dev/null)
 mkdir -p "$build/artifacts"
 status=0
 for target in "${targets[@]}"; do

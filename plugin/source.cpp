@@ -1,76 +1,60 @@
-// Loading the input of GetPictureInfo and GetPicture.
+// Reading the input of the decoding entries.
 #include "plugin/source.h"
 
-#include "decode/limits.h"
+namespace {
 
-ResultCode LoadSourceImage(const char* fileName, int32_t offset, uint32_t extraBytes,
-                           SourceImage* image) {
-  HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+// Reads count bytes from offset (counted from the picture's first byte).
+// A read that fails or comes back short, as from a file that shrank after
+// it was sized, is a failure.
+bool ReadFileRange(void* context, uint64_t offset, uint8_t* out, uint64_t count) {
+  HostSource* host = static_cast<HostSource*>(context);
+  uint64_t at = host->offset + offset;
+  LONG high = static_cast<LONG>(at >> 32);
+  DWORD low = SetFilePointer(host->file, static_cast<LONG>(at & 0xFFFFFFFFu), &high, FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER && (at & 0xFFFFFFFFu) != 0xFFFFFFFFu) return false;
+  while (count > 0) {
+    DWORD asked = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    DWORD read = 0;
+    if (!ReadFile(host->file, out, asked, &read, nullptr) || read != asked) return false;
+    out += asked;
+    count -= asked;
+  }
+  return true;
+}
+
+}  // namespace
+
+ResultCode OpenHostSource(char* source, int32_t offsetOrLength, uint32_t sourceFlags, HostSource* out) {
+  out->file = INVALID_HANDLE_VALUE;
+  out->offset = 0;
+  if ((sourceFlags & kSourceMemoryMask) != 0) {
+    out->source = QvxMemorySource(reinterpret_cast<const uint8_t*>(source), static_cast<uint32_t>(offsetOrLength));
+    return kResultSuccess;
+  }
+  HANDLE file = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kResultFileError;
-
   DWORD size = GetFileSize(file, nullptr);
-  if (size == INVALID_FILE_SIZE || offset < 0) {
-    // No size to count from, or a position before the file's first byte:
-    // there is nothing that could be read in full.
+  // No size to count from, or a position before the file's first byte:
+  // there is nothing that could be read in full.
+  if (size == INVALID_FILE_SIZE || offsetOrLength < 0) {
     CloseHandle(file);
     return kResultFileError;
   }
   // An offset past the end leaves a negative count, which as a size is far
   // beyond what can be allocated.
-  int64_t count = static_cast<int64_t>(size) - offset;
-  uint64_t blockBytes = static_cast<uint64_t>(count) + extraBytes;
-  if (count < 0 || blockBytes > kMaxBlockBytes) {
+  if (static_cast<uint32_t>(offsetOrLength) > size) {
     CloseHandle(file);
     return kResultNoMemory;
   }
-
-  // A movable block of no bytes would come back discarded and fail to
-  // lock; an empty file is simply no picture, so it gets one spare byte.
-  if (blockBytes == 0) blockBytes = 1;
-  HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, static_cast<SIZE_T>(blockBytes));
-  if (block == nullptr) {
-    CloseHandle(file);
-    return kResultNoMemory;
-  }
-  uint8_t* bytes = static_cast<uint8_t*>(LocalLock(block));
-  if (bytes == nullptr) {
-    LocalFree(block);
-    CloseHandle(file);
-    return kResultLockFailed;
-  }
-
-  DWORD read = 0;
-  bool ok = SetFilePointer(file, offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-            ReadFile(file, bytes, static_cast<DWORD>(count), &read, nullptr) &&
-            read == static_cast<DWORD>(count);
-  CloseHandle(file);
-  if (!ok) {
-    LocalUnlock(block);
-    LocalFree(block);
-    return kResultFileError;
-  }
-  image->bytes = bytes;
-  image->length = static_cast<uint32_t>(count);
-  image->block = block;
+  out->file = file;
+  out->offset = static_cast<uint32_t>(offsetOrLength);
+  out->source = QvxSource{nullptr, size - out->offset, ReadFileRange, out};
   return kResultSuccess;
 }
 
-ResultCode OpenSourceImage(char* source, int32_t offsetOrLength, uint32_t sourceFlags,
-                           uint32_t extraBytes, SourceImage* image) {
-  if ((sourceFlags & kSourceMemoryMask) == 0)
-    return LoadSourceImage(source, offsetOrLength, extraBytes, image);
-  image->bytes = reinterpret_cast<uint8_t*>(source);
-  // A null image holds nothing, whatever length comes with it.
-  image->length = source ? static_cast<uint32_t>(offsetOrLength) : 0;
-  image->block = nullptr;
-  return kResultSuccess;
-}
-
-void ReleaseSourceImage(SourceImage* image) {
-  if (image->block == nullptr) return;
-  LocalUnlock(image->block);
-  LocalFree(image->block);
-  image->block = nullptr;
-  image->bytes = nullptr;
+void CloseHostSource(HostSource* source) {
+  if (source->file == INVALID_HANDLE_VALUE) return;
+  CloseHandle(source->file);
+  source->file = INVALID_HANDLE_VALUE;
 }

@@ -1,26 +1,24 @@
-// The whole input of a decoding entry as one byte range.
+// The input of GetPictureInfo and GetPicture as the decoding core reads it:
+// the host's memory image as it is, or a file read range by range.
 #pragma once
 
 #include <cstdint>
 
+#include "decode/qvx.h"
 #include "plugin/spi.h"
 
-struct SourceImage {
-  uint8_t* bytes;   // first byte of the picture
-  uint32_t length;  // bytes in the picture
-  HLOCAL block;     // the locked block holding a file's bytes; null for memory input
+struct HostSource {
+  QvxSource source;
+  HANDLE file;       // open while the entry runs; INVALID_HANDLE_VALUE for memory input
+  uint32_t offset;   // where the picture starts in the file
 };
 
-// Reads a file from offset to its end into a locked, zero-filled local block.
-// extraBytes more bytes are allocated past the data and stay zero. Returns
-// kResultSuccess, or kResultFileError, kResultNoMemory or kResultLockFailed
-// with nothing left open or allocated.
-ResultCode LoadSourceImage(const char* fileName, int32_t offset, uint32_t extraBytes,
-                           SourceImage* image);
+// Opens the input the host named: a file from an offset (sourceFlags & 7
+// clear) or a memory image of offsetOrLength bytes. For a file: 6 when it
+// cannot be opened or sized or the offset is negative, 4 when the offset
+// lies past its end (no block could hold a negative count); nothing is
+// left open on failure.
+ResultCode OpenHostSource(char* source, int32_t offsetOrLength, uint32_t sourceFlags, HostSource* out);
 
-// Takes the input that the host named: a file from an offset, or its memory image.
-ResultCode OpenSourceImage(char* source, int32_t offsetOrLength, uint32_t sourceFlags,
-                           uint32_t extraBytes, SourceImage* image);
-
-// Unlocks and frees a file's block; does nothing for memory input.
-void ReleaseSourceImage(SourceImage* image);
+// Closes the file of a file input.
+void CloseHostSource(HostSource* source);

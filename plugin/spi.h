@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win.h"
+#include "plugin/win.h"
 
 // Result of GetPictureInfo, GetPicture, GetPreview and ConfigurationDlg.
 typedef int32_t ResultCode;

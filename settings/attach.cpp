@@ -11,7 +11,7 @@ BOOL AttachModule(HINSTANCE instance, DWORD reason) {
   ModuleInstance = instance;
   if (reason == kProcessAttach) {
     LoadSettings();
-    if (DetectMmx() != 0) PluginSettings.cpuHasMmx = 1;
+    DetectProcessor();
   }
   return 1;
 }

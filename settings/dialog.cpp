@@ -1,5 +1,4 @@
-// The configuration entry and its modal dialog (Windows build only).
-#include "plugin/spi.h"
+// The configuration dialog (Windows build only).
 #include "settings/dialog_ids.h"
 #include "settings/settings.h"
 
@@ -33,14 +32,6 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-extern "C" ResultCode WINAPI ConfigurationDlg(HWND parentWindow, int32_t functionCode) {
-  if (functionCode != 1) return kResultNotProvided;
-  if (DialogBoxParamA(ModuleInstance, "TAVKOCFG", parentWindow, SettingsDialogProc, 0) ==
-      kClosedByDone)
-    SaveSettings();
-  return kResultSuccess;
-}
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  return AttachModule(instance, reason);
+bool RunSettingsDialog(HWND parentWindow) {
+  return DialogBoxParamA(ModuleInstance, "TAVKOCFG", parentWindow, SettingsDialogProc, 0) == kClosedByDone;
 }

@@ -2,8 +2,13 @@
 // rules of the configuration dialog.
 #pragma once
 
-#include "decode/options.h"
-#include "platform/win.h"
+#include "settings/options.h"
+// Windows services: the real ones, or the tests' stand-in on Linux.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "standin/standin.h"
+#endif
 
 // Where the options live under HKEY_CURRENT_USER.
 extern const char kSettingsKey[];
@@ -21,6 +26,10 @@ void SaveSettings();
 // The work of the library entry: records the instance and, at process
 // attach, loads the options and probes the processor. Always returns 1.
 BOOL AttachModule(HINSTANCE instance, DWORD reason);
+
+// Shows the modal configuration dialog owned by parentWindow; true when it
+// was closed by "Done" (its only way out), false when it failed to appear.
+bool RunSettingsDialog(HWND parentWindow);
 
 // Dialog rules. Boxes, in order: keep16, keep32, useMmx.
 const int kSettingsBoxCount = 3;

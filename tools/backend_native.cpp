@@ -1,6 +1,6 @@
 // The decoder linked into the Linux build, reached through its exports over
 // the stand-in for the Windows memory services.
-#include "decode/options.h"
+#include "settings/options.h"
 #include "plugin/spi.h"
 #include "tools/backend.h"
 
@@ -40,7 +40,7 @@ DecodeResult Decode(char* source, int32_t offsetOrLength, uint32_t flags, Decode
 bool OpenDecoder(const DecoderOptions& options, std::string*) {
   PluginSettings.keep16 = options.keep16;
   PluginSettings.keep32 = options.keep32;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
   return true;
 }

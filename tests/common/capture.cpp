@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include "platform/standin.h"
+#include "standin/standin.h"
 #endif
 
 namespace {

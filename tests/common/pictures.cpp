@@ -1,6 +1,7 @@
 #include "common/pictures.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "tools/qvx.h"
 
@@ -86,6 +87,12 @@ std::vector<uint8_t> MakeQvx(const PictureShape& shape) {
   std::vector<uint8_t> bytes = MakeBmp(shape);
   ComplementQvxRegions(&bytes);
   return bytes;
+}
+
+std::vector<uint8_t> AfterFill(size_t count, uint8_t fill, const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> out(count + bytes.size(), fill);
+  if (!bytes.empty()) std::memcpy(out.data() + count, bytes.data(), bytes.size());
+  return out;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {

@@ -34,5 +34,8 @@ std::vector<uint8_t> MakeQvx(const PictureShape& shape);
 // Offset of the first pixel byte of a picture made from shape.
 uint64_t PixelOffsetOf(const PictureShape& shape);
 
+// count bytes of fill, then bytes: a picture inside a larger file.
+std::vector<uint8_t> AfterFill(size_t count, uint8_t fill, const std::vector<uint8_t>& bytes);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

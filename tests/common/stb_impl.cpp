@@ -3,4 +3,4 @@
 #define STBI_ONLY_BMP
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
-#include <stb/stb_image.h>
+#include <stb_image.h>

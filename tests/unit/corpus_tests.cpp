@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include <stb/stb_image.h>
+#include <stb_image.h>
 
 #include "common/files.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 

@@ -1,7 +1,7 @@
 // Decoding: blocks, colour tables, row methods, progress and release.
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 
@@ -486,26 +486,64 @@ TEST_P(DecodingFailures, EveryBlockIsFreedAndTheImageRestored) {
 std::vector<AcquireFailure> AcquireFailures() {
   std::vector<AcquireFailure> cases;
   for (bool file : {false, true}) {
-    int skip = file ? 1 : 0;  // a file's own block comes first
-    cases.push_back({standin::kLocalAlloc, 1 + skip, file, kResultNoMemory});
-    cases.push_back({standin::kLocalLock, 1 + skip, file, kResultLockFailed});
-    cases.push_back({standin::kLocalAlloc, 2 + skip, file, kResultNoMemory});
-    cases.push_back({standin::kLocalLock, 2 + skip, file, kResultLockFailed});
+    cases.push_back({standin::kLocalAlloc, 1, file, kResultNoMemory});
+    cases.push_back({standin::kLocalLock, 1, file, kResultLockFailed});
+    cases.push_back({standin::kLocalAlloc, 2, file, kResultNoMemory});
+    cases.push_back({standin::kLocalLock, 2, file, kResultLockFailed});
   }
   cases.push_back({standin::kCreateFile, 1, true, kResultFileError});
-  cases.push_back({standin::kLocalAlloc, 1, true, kResultNoMemory});
-  cases.push_back({standin::kLocalLock, 1, true, kResultLockFailed});
-  cases.push_back({standin::kReadFile, 1, true, kResultFileError});
-  cases.push_back({standin::kReadFileShort, 1, true, kResultFileError});
+  cases.push_back({standin::kSetFilePointer, 1, true, kResultFileError});
+  // The header, then the colour table, then the rows are read; a file that
+  // shrinks under the reader delivers less than asked.
+  for (int nth : {1, 2, 3}) {
+    cases.push_back({standin::kReadFile, nth, true, kResultFileError});
+    cases.push_back({standin::kReadFileShort, nth, true, kResultFileError});
+  }
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAcquireStep, DecodingFailures, ::testing::ValuesIn(AcquireFailures()));
 
+TEST_F(Decoding, FileAndMemoryAndBothRowPathsAgree) {
+  // Rows of every method, small and larger than the file reader's buffer,
+  // with and without progress, on the plain and the wide row paths.
+  struct Case {
+    uint16_t bits;
+    int32_t width;
+    int keep;
+  } cases[] = {{1, 33, 0}, {2, 17, 0}, {2, 1200001, 0}, {4, 9, 0},     {8, 5, 0},        {16, 3, 0},
+               {16, 37, 1}, {16, 140001, 0}, {24, 7, 0}, {32, 37, 0}, {32, 70001, 0}, {32, 5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bits, width " + std::to_string(c.width));
+    SetOptions(c.keep, c.keep, 1);
+    std::vector<uint8_t> image = MakeQvx(ShapeOf(c.bits, c.width, c.width > 1000 ? 2 : 5, c.bits == 2 ? 4 : 0));
+    std::string path = TempFile("rows.qvx", image);
+    Decoded fromMemory[2];
+    for (int wide : {0, 1}) {
+      SetWideRows(wide);
+      Decoded& memory = fromMemory[wide];
+      memory = DecodeMemory(&image);
+      Decoded file = DecodeFile(path, 0);
+      Decoded quiet = CaptureDecode(
+          [](char* s, int32_t n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
+            return GetPicture(s, n, f, i, b, nullptr, u);
+          },
+          const_cast<char*>(path.c_str()), 0, 0, -1);
+      ASSERT_EQ(memory.result, kResultSuccess);
+      for (const Decoded* other : {&file, &quiet}) {
+        ASSERT_EQ(other->result, kResultSuccess);
+        EXPECT_TRUE(other->info == memory.info) << (wide ? "wide" : "plain");
+        EXPECT_TRUE(other->pixels == memory.pixels) << (wide ? "wide" : "plain");
+      }
+    }
+    EXPECT_TRUE(fromMemory[0].pixels == fromMemory[1].pixels) << "plain and wide rows";
+    EXPECT_TRUE(fromMemory[0].info == fromMemory[1].info);
+  }
+}
+
 TEST_F(Decoding, FromAFileAtAnOffsetEqualsFromMemory) {
   std::vector<uint8_t> picture = MakeQvx(ShapeOf(4, 13, 7, 16));
-  std::vector<uint8_t> file(777, 0x99);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(777, 0x99, picture);
   std::string path = TempFile("inside.bin", file);
   Decoded fromFile = DecodeFile(path, 777);
   Decoded fromMemory = DecodeMemory(&picture);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/digest.h"
-#include "decode/options.h"
+#include "settings/options.h"
 
 int main(int argc, char** argv) {
   // --options: keep16, keep32 and useMmx all set, as "16", "32" and "MMX"
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   PluginSettings.keep16 = PluginSettings.keep32 = PluginSettings.useMmx = options ? 1 : 0;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
   PluginExports plugin;
   std::string why;

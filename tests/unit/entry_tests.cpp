@@ -1,7 +1,7 @@
 // Information strings, the preview entry and loading the input from files.
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "plugin/source.h"
 #include "unit/helpers.h"
 
@@ -57,16 +57,18 @@ TEST(Preview, IsNotProvided) {
 
 class SourceLoading : public PluginTest {};
 
-TEST_F(SourceLoading, ReadsFromTheOffsetToTheEnd) {
+TEST_F(SourceLoading, ReadsRangesFromTheOffsetToTheEnd) {
   std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7};
   std::string path = TempFile("seven", bytes);
-  SourceImage image;
-  ASSERT_EQ(LoadSourceImage(path.c_str(), 2, 1, &image), kResultSuccess);
-  EXPECT_EQ(image.length, 5u);
-  EXPECT_EQ(std::memcmp(image.bytes, bytes.data() + 2, 5), 0);
-  EXPECT_EQ(LocalSize(image.block), 6u) << "one spare byte asked for";
-  EXPECT_EQ(image.bytes[5], 0);
-  ReleaseSourceImage(&image);
+  HostSource input;
+  ASSERT_EQ(OpenHostSource(const_cast<char*>(path.c_str()), 2, 0, &input), kResultSuccess);
+  EXPECT_EQ(input.source.length, 5u);
+  uint8_t range[3] = {0};
+  ASSERT_TRUE(input.source.read(input.source.context, 1, range, 3));
+  EXPECT_EQ(std::memcmp(range, bytes.data() + 3, 3), 0);
+  EXPECT_FALSE(input.source.read(input.source.context, 4, range, 2)) << "past the end is a failed read";
+  EXPECT_EQ(standin::LiveBlocks(), 0) << "a file is read in ranges, not into a block";
+  CloseHostSource(&input);
 }
 
 struct LoadFailure {
@@ -78,10 +80,10 @@ class SourceLoadingFailures : public PluginTest,
                               public ::testing::WithParamInterface<LoadFailure> {};
 
 TEST_P(SourceLoadingFailures, ReleaseEverythingAndReport) {
-  std::string path = TempFile("p", std::vector<uint8_t>(64, 0xAB));
+  std::string path = TempFile("p.qvx", MakeQvx(ShapeOf(8, 4, 4, 256)));
   standin::FailNth(GetParam().op, 1);
-  SourceImage image{};
-  EXPECT_EQ(LoadSourceImage(path.c_str(), 0, 0, &image), GetParam().result);
+  PictureInfo info;
+  EXPECT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 0, 0, &info), GetParam().result);
   EXPECT_EQ(standin::LiveBlocks(), 0);
   EXPECT_EQ(standin::OpenFiles(), 0);
 }
@@ -90,8 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
     EveryAcquireStep, SourceLoadingFailures,
     ::testing::Values(LoadFailure{standin::kCreateFile, kResultFileError},
                       LoadFailure{standin::kGetFileSize, kResultFileError},
-                      LoadFailure{standin::kLocalAlloc, kResultNoMemory},
-                      LoadFailure{standin::kLocalLock, kResultLockFailed},
                       LoadFailure{standin::kSetFilePointer, kResultFileError},
                       LoadFailure{standin::kReadFile, kResultFileError},
                       LoadFailure{standin::kReadFileShort, kResultFileError}));
@@ -110,14 +110,14 @@ TEST_F(SourceLoading, BadFilesAndOffsets) {
       {path, 11, kResultNoMemory},  // past the end
   };
   for (const Case& c : cases) {
-    SourceImage image{};
-    EXPECT_EQ(LoadSourceImage(c.name.c_str(), c.offset, 0, &image), c.result)
+    HostSource input;
+    EXPECT_EQ(OpenHostSource(const_cast<char*>(c.name.c_str()), c.offset, 0, &input), c.result)
         << c.name << " at " << c.offset;
   }
-  SourceImage image{};
-  ASSERT_EQ(LoadSourceImage(path.c_str(), 10, 0, &image), kResultSuccess) << "offset at the end";
-  EXPECT_EQ(image.length, 0u);
-  ReleaseSourceImage(&image);
+  HostSource input;
+  ASSERT_EQ(OpenHostSource(const_cast<char*>(path.c_str()), 10, 0, &input), kResultSuccess) << "offset at the end";
+  EXPECT_EQ(input.source.length, 0u);
+  CloseHostSource(&input);
 }
 
 }  // namespace

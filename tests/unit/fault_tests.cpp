@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/files.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "unit/helpers.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 void PluginTest::SetUp() {
   standin::Reset();
@@ -17,6 +17,7 @@ void PluginTest::SetUp() {
 
 void PluginTest::TearDown() {
   standin::Reset();
+  SetWideRows(true);
   EXPECT_EQ(standin::LiveBlocks(), 0) << "a local block was not freed";
   EXPECT_EQ(standin::OpenFiles(), 0) << "a file was left open";
   SetOptions(0, 0, 0);
@@ -28,8 +29,13 @@ void PluginTest::SetOptions(int keep16, int keep32, int useMmx) {
   PluginSettings.keep16 = keep16;
   PluginSettings.keep32 = keep32;
   PluginSettings.useMmx = useMmx;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
+}
+
+void PluginTest::SetWideRows(bool wide) {
+  DetectProcessor();
+  if (!wide) PluginCpu.sse2 = PluginCpu.ssse3 = false;
 }
 
 std::string PluginTest::TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {

@@ -9,7 +9,7 @@
 
 #include "common/capture.h"
 #include "common/pictures.h"
-#include "decode/options.h"
+#include "settings/options.h"
 #include "plugin/spi.h"
 
 // Every test starts with the options clear, no planned failures, and
@@ -19,6 +19,8 @@ class PluginTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   void SetOptions(int keep16, int keep32, int useMmx);
+  // Wide row conversions where the processor has them, or plain loops only.
+  void SetWideRows(bool wide);
   // A file in a per-test temporary folder.
   std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes);
   std::string dir_;

@@ -1,7 +1,7 @@
 // Recognition from file handles and memory, and the picture information entry.
 #include <cstring>
 
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "tools/qvx.h"
 #include "unit/helpers.h"
 
@@ -99,10 +99,8 @@ TEST_F(Recognition, DeclaredFileSizeIsCheckedOnlyForHandles) {
 }
 
 TEST_F(Recognition, HandlePositionAdvancesByWhatWasRead) {
-  std::vector<uint8_t> prefix(100, 0x11);
   std::vector<uint8_t> picture = MakeQvx(Shape(40, 8));  // 1078 + 16 bytes
-  std::vector<uint8_t> file = prefix;
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(100, 0x11, picture);
   std::string path = TempFile("at.qvx", file);
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_ARCHIVE, nullptr);
@@ -205,8 +203,7 @@ TEST_F(PictureInformation, FromAFileAtAnOffset) {
   shape.width = 33;
   shape.height = 17;
   std::vector<uint8_t> picture = MakeQvx(shape);
-  std::vector<uint8_t> file(1000, 0x42);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(1000, 0x42, picture);
   std::string path = TempFile("inside.bin", file);
   PictureInfo info{};
   ASSERT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 1000, 0x10 /* high bits ignored */, &info),
@@ -215,7 +212,8 @@ TEST_F(PictureInformation, FromAFileAtAnOffset) {
   EXPECT_EQ(+info.height, 17);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>(path.c_str()), 0, 0, &info), kResultNotQvx);
   EXPECT_EQ(GetPictureInfo(const_cast<char*>((dir_ + "/none").c_str()), 0, 0, &info), kResultFileError);
-  for (standin::Op op : {standin::kCreateFile, standin::kLocalAlloc, standin::kLocalLock, standin::kReadFile}) {
+  for (standin::Op op : {standin::kCreateFile, standin::kGetFileSize, standin::kSetFilePointer, standin::kReadFile,
+                         standin::kReadFileShort}) {
     standin::FailNth(op, 1);
     EXPECT_NE(GetPictureInfo(const_cast<char*>(path.c_str()), 1000, 0, &info), kResultSuccess);
     standin::Reset();

@@ -1,6 +1,6 @@
 // The options in the registry, the attach routine and the dialog's rules,
 // over the in-memory registry of the stand-in.
-#include "platform/standin.h"
+#include "standin/standin.h"
 #include "settings/settings.h"
 #include "unit/helpers.h"
 

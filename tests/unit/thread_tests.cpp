@@ -2,15 +2,18 @@
 // exactly what a single thread gets: the entries keep no state between
 // calls. Built with ThreadSanitizer too.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
+#include "common/capture.h"
 #include "common/files.h"
 #include "common/pictures.h"
-#include "decode/options.h"
+#include "settings/options.h"
 #include "plugin/spi.h"
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 namespace {
 
@@ -39,7 +42,7 @@ uint64_t DecodeHash(std::vector<uint8_t>* image) {
 TEST(Threads, EightThreadsDecodeAsOneDoes) {
   PluginSettings.keep16 = 1;
   PluginSettings.useMmx = 1;
-  PluginSettings.cpuHasMmx = DetectMmx();
+  DetectProcessor();
   UpdateOutputDepths();
   std::vector<std::vector<uint8_t>> pictures;
   for (const std::string& path : FilesIn(std::string(TAVKO_SOURCE_DIR) + "/samples"))
@@ -53,7 +56,6 @@ TEST(Threads, EightThreadsDecodeAsOneDoes) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      // Each thread works on its own copies: a decode writes into its image.
       std::vector<std::vector<uint8_t>> mine = pictures;
       for (int i = 0; i < kCalls; ++i) {
         size_t which = (t + i) % mine.size();
@@ -70,6 +72,52 @@ TEST(Threads, EightThreadsDecodeAsOneDoes) {
   EXPECT_EQ(standin::LiveBlocks(), 0);
   PluginSettings.keep16 = PluginSettings.useMmx = 0;
   UpdateOutputDepths();
+}
+
+// The caller's memory is only read: a read-only mapping decodes as a
+// private copy does, and threads decoding one shared image agree.
+TEST(Threads, ReadOnlyAndSharedImagesDecodeAlike) {
+  DetectProcessor();
+  for (uint16_t bits : {2, 8, 16, 24, 32}) {
+    SCOPED_TRACE(std::to_string(bits) + " bits");
+    // Pixels from offset 54 (70 for 2 bits), so that the complemented first
+    // pixel bytes are converted or copied.
+    std::vector<uint8_t> image = MakeQvx(ShapeOf(bits, 37, 9, bits == 2 ? 4 : 0));
+    std::vector<uint8_t> copy = image;
+    Decoded alone = CaptureDecode(GetPicture, reinterpret_cast<char*>(copy.data()), static_cast<int32_t>(copy.size()), 1, -1);
+    ASSERT_EQ(alone.result, kResultSuccess);
+
+    void* pages = mmap(nullptr, image.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    std::memcpy(pages, image.data(), image.size());
+    ASSERT_EQ(mprotect(pages, image.size(), PROT_READ), 0);
+    Decoded readOnly = CaptureDecode(GetPicture, static_cast<char*>(pages), static_cast<int32_t>(image.size()), 1, -1);
+    EXPECT_EQ(readOnly.info, alone.info);
+    EXPECT_EQ(readOnly.pixels, alone.pixels);
+
+    std::atomic<int> mismatches(0);
+    uint64_t expected = DecodeHash(&image);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([&] {
+        for (int i = 0; i < 200; ++i) {
+          HLOCAL info = nullptr, bits = nullptr;
+          if (GetPicture(static_cast<char*>(pages), static_cast<int32_t>(image.size()), 1, &info, &bits, nullptr, 0) !=
+              kResultSuccess) {
+            ++mismatches;
+            continue;
+          }
+          uint64_t h = Fnv(reinterpret_cast<const uint8_t*>(&alone.result), sizeof alone.result);
+          h = Fnv(static_cast<uint8_t*>(LocalLock(info)), LocalSize(info), h);
+          h = Fnv(static_cast<uint8_t*>(LocalLock(bits)), LocalSize(bits), h);
+          LocalUnlock(info), LocalUnlock(bits), LocalFree(info), LocalFree(bits);
+          if (h != expected) ++mismatches;
+        }
+      });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    munmap(pages, image.size());
+  }
 }
 
 }  // namespace

@@ -57,8 +57,7 @@ TEST(DllDecode, ProgressIsReportedAndCanStop) {
 TEST(DllDecode, PictureInsideALargerFile) {
   PictureShape shape = ShapeOf(2, 17, 5, 4);
   std::vector<uint8_t> picture = MakeQvx(shape);
-  std::vector<uint8_t> file(4096, 0xA5);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(4096, 0xA5, picture);
   std::string path = TempDir() + "tavko-offset.bin";
   ASSERT_TRUE(WriteFileBytes(path, file));
   Decoded inside = HostDecodeFile(path, 4096);

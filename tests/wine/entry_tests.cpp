@@ -34,8 +34,7 @@ TEST(Dll, PreviewIsNotProvided) {
 TEST(Dll, RecognitionFromARealHandleAndFromMemory) {
   PictureShape shape = ShapeOf(8, 4, 4, 256);
   std::vector<uint8_t> picture = MakeQvx(shape);
-  std::vector<uint8_t> file(300, 0x33);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(300, 0x33, picture);
   std::string path = TempDir() + "tavko-handle.qvx";
   ASSERT_TRUE(WriteFileBytes(path, file));
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -56,8 +55,7 @@ TEST(Dll, RecognitionFromARealHandleAndFromMemory) {
 TEST(Dll, PictureInfoFromFileAtOffsetAndFromMemory) {
   PictureShape shape = ShapeOf(4, 21, -16, 16, 12);
   std::vector<uint8_t> picture = MakeQvx(shape), before = picture;
-  std::vector<uint8_t> file(5000, 0);
-  file.insert(file.end(), picture.begin(), picture.end());
+  std::vector<uint8_t> file = AfterFill(5000, 0, picture);
   std::string path = TempDir() + "tavko-info.bin";
   ASSERT_TRUE(WriteFileBytes(path, file));
   for (int fromFile : {1, 0}) {

@@ -315,4 +315,47 @@ TEST(DllHost, ADibSectionFromTheBlocksShowsWhatGdiReadsFromTheOriginal) {
   EXPECT_GE(compared, 30);
 }
 
+struct SharedImage {
+  char* bytes;
+  int32_t length;
+  const Decoded* expected;
+  int mismatches;
+};
+
+DWORD WINAPI DecodeSharedImage(LPVOID context) {
+  SharedImage* shared = static_cast<SharedImage*>(context);
+  for (int i = 0; i < 100; ++i) {
+    Decoded d = CaptureDecode(Plugin.getPicture, shared->bytes, shared->length, 1, -1);
+    if (d.result != kResultSuccess || d.info != shared->expected->info || d.pixels != shared->expected->pixels)
+      ++shared->mismatches;
+  }
+  return 0;
+}
+
+TEST(DllHost, ReadOnlyAndSharedMemoryImagesAreOnlyRead) {
+  for (uint16_t bits : {2, 8, 16, 24, 32}) {
+    SCOPED_TRACE(std::to_string(bits) + " bits");
+    std::vector<uint8_t> image = MakeQvx(ShapeOf(bits, 37, 9, bits == 2 ? 4 : 0));
+    Decoded expected = HostDecodeMemory(&image);
+    ASSERT_EQ(expected.result, kResultSuccess);
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, image.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    std::memcpy(pages, image.data(), image.size());
+    DWORD was = 0;
+    ASSERT_TRUE(VirtualProtect(pages, image.size(), PAGE_READONLY, &was));
+    SharedImage shared = {pages, static_cast<int32_t>(image.size()), &expected, 0};
+    DecodeSharedImage(&shared);
+    EXPECT_EQ(shared.mismatches, 0) << "read-only image";
+    SharedImage perThread[2] = {shared, shared};
+    HANDLE threads[2];
+    for (int t = 0; t < 2; ++t) threads[t] = CreateThread(nullptr, 0, DecodeSharedImage, &perThread[t], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (int t = 0; t < 2; ++t) {
+      CloseHandle(threads[t]);
+      EXPECT_EQ(perThread[t].mismatches, 0) << "thread " << t;
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
+  }
+}
+
 }  // namespace

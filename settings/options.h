@@ -1,8 +1,11 @@
-// Module-wide decoding state: the user's options, the processor's MMX
-// support, and the delivered depth for each source depth.
+// The plug-in's module-wide option state: the user's options, the
+// processor's abilities, and the delivered depth for each source depth.
+// The decoding core gets all of it as one options value.
 #pragma once
 
 #include <cstdint>
+
+#include "decode/qvx.h"
 
 // Flags count as set when nonzero.
 struct PluginSettingsState {
@@ -12,6 +15,9 @@ struct PluginSettingsState {
   int32_t cpuHasMmx;  // the processor runs MMX; found at attach, never stored
 };
 extern PluginSettingsState PluginSettings;
+
+// What the processor offers, found at attach.
+extern QvxCpu PluginCpu;
 
 // Bits per pixel delivered for each source depth 0..32; 0 = unsupported.
 const int kDepthTableSize = 33;
@@ -23,9 +29,8 @@ void UpdateOutputDepths();
 // The table entry for a source depth; 0 for depths past the table's end.
 int32_t OutputDepthFor(uint32_t bits);
 
-// 1 when the processor executes MMX instructions, else 0.
-int DetectMmx();
+// Asks the processor once: fills PluginCpu and sets cpuHasMmx with MMX.
+void DetectProcessor();
 
-// Complements count bytes from start in place and returns count. Nothing
-// changes for a count of zero or less.
-int32_t InvertBytes(uint8_t* start, int32_t count);
+// The options value the decoding core works with, from the state above.
+QvxOptions PluginOptions();

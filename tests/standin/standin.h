@@ -1,5 +1,5 @@
-// A small Linux stand-in for the Windows services that the decoding and
-// settings code calls: movable local-memory blocks, file reading, lstrlenA
+// A small Linux stand-in, for tests only, for the Windows services that the
+// plug-in's front end and settings code call: movable local-memory blocks, file reading, lstrlenA
 // and four registry calls. It keeps count of what is held so that tests can
 // check that every path releases what it took, and it can be told to make
 // the n-th call of any acquiring service fail.

@@ -1,5 +1,5 @@
 // Linux stand-in for the Windows services used by the plug-in code.
-#include "platform/standin.h"
+#include "standin/standin.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -183,10 +183,11 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* high, DWORD method) {
   std::lock_guard<std::mutex> guard(lock);
   if (ShouldFail(standin::kSetFilePointer)) return INVALID_SET_FILE_POINTER;
   int slot = FileSlot(handle);
-  if (slot < 0 || method != FILE_BEGIN || high != nullptr || distance < 0)
-    return INVALID_SET_FILE_POINTER;
-  off_t at = lseek(files[slot], distance, SEEK_SET);
+  int64_t to = high ? (static_cast<int64_t>(*high) << 32) | static_cast<uint32_t>(distance) : distance;
+  if (slot < 0 || method != FILE_BEGIN || to < 0) return INVALID_SET_FILE_POINTER;
+  off_t at = lseek(files[slot], static_cast<off_t>(to), SEEK_SET);
   if (at < 0) return INVALID_SET_FILE_POINTER;
+  if (high) *high = static_cast<LONG>(static_cast<uint64_t>(at) >> 32);
   return static_cast<DWORD>(at);
 }
 

@@ -1,0 +1,36 @@
+// The decoding core on Linux: delivered bitmaps in plain zero-filled
+// memory, files read range by range with pread. Used by the tavko tool
+// and the desktop loader; no Windows services, no test hooks.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/qvx.h"
+
+// A delivered bitmap: the information block and the pixel block.
+struct NativeBitmap {
+  uint8_t* info;
+  uint64_t infoBytes;
+  uint8_t* pixels;
+  uint64_t pixelBytes;
+};
+
+// Frees both blocks and clears the record.
+void FreeNativeBitmap(NativeBitmap* bitmap);
+
+// Decodes a picture held in memory.
+QvxStatus DecodeQvxMemory(const uint8_t* bytes, uint64_t length, const QvxOptions& options, QvxProgress progress,
+                          void* progressContext, NativeBitmap* out);
+
+// Decodes the picture that starts offset bytes into an open file. A read
+// that fails or comes back short is kQvxReadError.
+QvxStatus DecodeQvxFile(int fd, uint64_t offset, uint64_t fileSize, const QvxOptions& options,
+                        QvxProgress progress, void* progressContext, NativeBitmap* out);
+
+// A reader over an open file from offset, for the core's other calls.
+struct NativeFileSource {
+  int fd;
+  uint64_t offset;
+  QvxSource source;
+};
+void OpenNativeFileSource(int fd, uint64_t offset, uint64_t fileSize, NativeFileSource* out);
