@@ -416,6 +416,28 @@ TEST_F(Tool, OutputsReplaceOnlyWhatTheyName) {
   EXPECT_EQ(FilesIn(dir_).size(), 5u) << "private.png, link.png, the long name, out and err";
 }
 
+// Links planted where tavko puts its temporary files, under the names it
+// will try first (known here: the child's process number is the program's).
+TEST_F(Tool, PlantedTemporaryNamesAreNeverFollowed) {
+  ASSERT_TRUE(WriteFileBytes(Path("victim"), {5, 5}));
+  pid_t child = fork();
+  if (child == 0) {
+    char name[64];
+    for (int serial = 0; serial < 3; ++serial) {
+      std::snprintf(name, sizeof name, "/.tv%lx%x", static_cast<unsigned long>(getpid()), serial);
+      if (symlink(Path("victim").c_str(), (dir_ + name).c_str()) != 0) _exit(126);
+    }
+    std::string card = kSamples + "/card8.qvx", out = Path("out.png");
+    execl(TAVKO_TOOL, TAVKO_TOOL, "decode", card.c_str(), out.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(Path("victim")), (std::vector<uint8_t>{5, 5}));
+  EXPECT_EQ(Load(ReadFileBytes(Path("out.png"))).width, 160);
+}
+
 TEST_F(Tool, ManyInputsGoToOneFolder) {
   ASSERT_EQ(mkdir(Path("pics").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(Path("one").c_str(), 0755), 0);
