@@ -74,11 +74,15 @@ find_package(Threads REQUIRED)
 add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-# PNG rows are filtered in loops the compiler vectorises at -O3; whole
-# pictures are compressed by libdeflate.
+# PNG rows are filtered in loops the compiler vectorises at -O3; the fast
+# levels compress runs of rows side by side with ISA-L, the smaller ones
+# whole pictures with libdeflate.
 find_library(TAVKO_LIBDEFLATE deflate REQUIRED)
-set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3 COMPILE_DEFINITIONS TAVKO_LIBDEFLATE)
-target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} Threads::Threads)
+find_library(TAVKO_LIBISAL isal REQUIRED)
+set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3
+  COMPILE_DEFINITIONS "TAVKO_LIBDEFLATE;TAVKO_ISAL")
+target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} ${TAVKO_LIBISAL}
+  Threads::Threads)
 
 # cmake --install build/native [--prefix DIR]: the command, its man page and
 # its bash completion.

@@ -16,7 +16,7 @@ else
   updated=1
 fi
 
-for p in cmake g++ make file libgtest-dev libbenchmark-dev libpng-dev libdeflate-dev zlib1g-dev libstb-dev pkg-config \
+for p in cmake g++ make file libgtest-dev libbenchmark-dev libpng-dev libdeflate-dev libisal-dev zlib1g-dev libstb-dev pkg-config \
          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev \
          wine wine32:i386 xvfb xdotool imagemagick valgrind man-db clang-14 libclang-rt-14-dev; do
   have "$p" || need+=("$p")

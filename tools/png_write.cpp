@@ -7,6 +7,9 @@
 #ifdef TAVKO_LIBDEFLATE
 #include <libdeflate.h>
 #endif
+#ifdef TAVKO_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +73,7 @@ void FilterRow(const uint8_t* row, const uint8_t* above, size_t n, size_t bpp, u
   for (size_t i = lead; i < n; ++i) sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
   for (size_t i = lead; i < n; ++i) up[i] = static_cast<uint8_t>(row[i] - above[i]);
   for (size_t i = lead; i < n; ++i) paeth[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - bpp], above[i], above[i - bpp]));
-  // Costs summed over at most 16 MiB stay within 32 bits.
+  // A sum that wraps on rows past 16 MiB only makes the choice worse.
   uint64_t costPaeth = Cost(paeth, n), costSub = Cost(sub, n), costUp = Cost(up, n);
   out[0] = 4;
   if (costSub < costPaeth && costSub <= costUp) {
@@ -142,7 +145,7 @@ void Compress(const Job& job, Segment* segment) {
   deflateEnd(&z);
 }
 
-#ifdef TAVKO_LIBDEFLATE
+#if defined(TAVKO_LIBDEFLATE) || defined(TAVKO_ISAL)
 // Filters rows first to end into out, (n + 1) bytes a row.
 void FilterRange(const Job& job, uint32_t first, uint32_t end, uint8_t* out) {
   size_t n = job.n;
@@ -161,6 +164,41 @@ void FilterRange(const Job& job, uint32_t first, uint32_t end, uint8_t* out) {
       std::memcpy(out + 1, current, n);
     }
     std::swap(current, above);
+  }
+}
+#endif
+
+#ifdef TAVKO_ISAL
+// The fastest levels: a run of rows filtered, then compressed with ISA-L's
+// igzip, ending on a byte boundary (or ending the stream, for the last run).
+void CompressIsal(const Job& job, Segment* segment) {
+  static const uint32_t kLevelBytes[4] = {0, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT, ISAL_DEF_LVL3_DEFAULT};
+  const int level = job.level <= 1 ? 1 : 3;
+  segment->ok = false;
+  try {
+    thread_local std::vector<uint8_t> raw, work;
+    segment->rawBytes = (job.n + 1) * static_cast<uint64_t>(segment->end - segment->first);
+    size_t bytes = static_cast<size_t>(segment->rawBytes);
+    if (raw.size() < bytes) raw.resize(bytes);
+    if (work.size() < kLevelBytes[level]) work.resize(kLevelBytes[level]);
+    FilterRange(job, segment->first, segment->end, raw.data());
+    segment->adler = adler32(1, raw.data(), static_cast<uInt>(bytes));
+    segment->packed.resize(bytes + bytes / 8 + 4096);
+    isal_zstream z;
+    isal_deflate_init(&z);
+    z.level = level;
+    z.level_buf = work.data();
+    z.level_buf_size = kLevelBytes[level];
+    z.end_of_stream = segment->last ? 1 : 0;
+    z.flush = segment->last ? NO_FLUSH : SYNC_FLUSH;
+    z.next_in = raw.data();
+    z.avail_in = static_cast<uint32_t>(bytes);
+    z.next_out = segment->packed.data();
+    z.avail_out = static_cast<uint32_t>(segment->packed.size());
+    int result = isal_deflate(&z);
+    segment->packed.resize(z.total_out);
+    segment->ok = result == COMP_OK && z.avail_in == 0 && (!segment->last || z.internal_state.state == ZSTATE_END);
+  } catch (const std::bad_alloc&) {
   }
 }
 #endif
@@ -275,7 +313,7 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
     ok = Chunk(file, "PLTE", layout.palette.data(), static_cast<uint32_t>(layout.palette.size()));
 
 #ifdef TAVKO_LIBDEFLATE
-  if (ok && (n + 1) * static_cast<uint64_t>(layout.height) <= kWholeLimit) {
+  if (ok && level >= 3 && (n + 1) * static_cast<uint64_t>(layout.height) <= kWholeLimit) {
     bool done = false;
     ok = WholeWithLibdeflate(file, Job{&layout, source, context, level, n}, threads, &done);
     if (done || !ok) {
@@ -292,6 +330,10 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
   uint32_t runRows = static_cast<uint32_t>((4u << 20) / (n + 1));
   if (runRows == 0) runRows = 1;
   Job job{&layout, source, context, level, n};
+  void (*compress)(const Job&, Segment*) = Compress;
+#ifdef TAVKO_ISAL
+  if (level <= 2) compress = CompressIsal;
+#endif
   // zlib header: 32 KiB window, deflate; the level hint; a valid check.
   std::vector<uint8_t> start = {0x78, static_cast<uint8_t>(level == 1 ? 0x01 : level < 6 ? 0x5E : level == 6 ? 0x9C : 0xDA)};
   ok = ok && WriteIdat(file, start);
@@ -310,12 +352,12 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
     std::vector<std::thread> workers;
     for (size_t i = 1; i < used; ++i) {
       try {
-        workers.emplace_back(Compress, std::cref(job), &segments[i]);
+        workers.emplace_back(compress, std::cref(job), &segments[i]);
       } catch (const std::system_error&) {
-        Compress(job, &segments[i]);
+        compress(job, &segments[i]);
       }
     }
-    Compress(job, &segments[0]);
+    compress(job, &segments[0]);
     for (std::thread& worker : workers) worker.join();
     for (size_t i = 0; i < used && ok; ++i) {
       if (!segments[i].ok) {

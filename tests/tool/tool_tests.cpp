@@ -234,6 +234,18 @@ TEST_F(Tool, PngsHaveTheKindAndPixelsOfTheBitmap) {
   }
 }
 
+// A picture of several runs of rows, through every way of compressing.
+TEST_F(Tool, LargePngsKeepTheirPixelsAtEveryLevel) {
+  ASSERT_TRUE(WriteFileBytes(Path("big.qvx"), MakeQvx(ShapeOf(24, 1500, 1100))));
+  ASSERT_EQ(Tavko("decode big.qvx big.bmp").status, 0);
+  Pixels expected = Load(ReadFileBytes(Path("big.bmp")));
+  ASSERT_EQ(expected.width, 1500);
+  for (const char* options : {"--level 1", "--level 2", "--level 2 -j 1", "--level 3", "--level 9"}) {
+    ASSERT_EQ(Tavko(std::string("decode big.qvx big.png ") + options).status, 0) << options;
+    EXPECT_TRUE(Load(ReadFileBytes(Path("big.png"))) == expected) << options;
+  }
+}
+
 TEST_F(Tool, InfoReportsEachFile) {
   Outcome run = Tavko("info " + kSamples + "/card8.qvx " + kSamples + "/card24topdown.qvx " + kSamples +
                       "/card8core.qvx");
