@@ -121,9 +121,12 @@ void Compress(const Job& job, Segment* segment) {
     uint8_t* current = rows.data();
     uint8_t* above = rows.data() + n;
     if (filter && segment->first > 0) job.source(segment->first - 1, above, job.context);
-    segment->packed.resize(deflateBound(&z, static_cast<uLong>((n + 1) * (segment->end - segment->first))) + 64);
-    z.next_out = segment->packed.data();
-    z.avail_out = static_cast<uInt>(segment->packed.size());
+    // The output buffer is kept from run to run (see CompressIsal).
+    thread_local std::vector<uint8_t> packed;
+    size_t bound = deflateBound(&z, static_cast<uLong>((n + 1) * (segment->end - segment->first))) + 64;
+    if (packed.size() < bound) packed.resize(bound);
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
     int result = Z_OK;
     for (uint32_t y = segment->first; y < segment->end && result == Z_OK; ++y) {
       job.source(y, current, job.context);
@@ -143,8 +146,9 @@ void Compress(const Job& job, Segment* segment) {
       if (z.avail_in != 0) result = Z_BUF_ERROR;
       std::swap(current, above);
     }
-    segment->packed.resize(segment->packed.size() - z.avail_out);
+    segment->packed.assign(packed.data(), packed.data() + (packed.size() - z.avail_out));
     segment->ok = result == Z_OK;
+    if (packed.size() > (64u << 20)) std::vector<uint8_t>().swap(packed);
   } catch (const std::bad_alloc&) {
   }
   deflateEnd(&z);
@@ -181,14 +185,16 @@ void CompressIsal(const Job& job, Segment* segment) {
   const int level = job.level <= 1 ? 1 : 3;
   segment->ok = false;
   try {
-    thread_local std::vector<uint8_t> raw, work;
+    // Kept from run to run, so a batch does not fault in fresh pages (and
+    // zero them) for every picture.
+    thread_local std::vector<uint8_t> raw, work, packed;
     segment->rawBytes = (job.n + 1) * static_cast<uint64_t>(segment->end - segment->first);
     size_t bytes = static_cast<size_t>(segment->rawBytes);
     if (raw.size() < bytes) raw.resize(bytes);
     if (work.size() < kLevelBytes[level]) work.resize(kLevelBytes[level]);
     FilterRange(job, segment->first, segment->end, raw.data());
     segment->adler = isal_adler32(1, raw.data(), bytes);
-    segment->packed.resize(bytes + bytes / 8 + 4096);
+    if (packed.size() < bytes + bytes / 8 + 4096) packed.resize(bytes + bytes / 8 + 4096);
     isal_zstream z;
     isal_deflate_init(&z);
     z.level = level;
@@ -198,11 +204,15 @@ void CompressIsal(const Job& job, Segment* segment) {
     z.flush = segment->last ? NO_FLUSH : SYNC_FLUSH;
     z.next_in = raw.data();
     z.avail_in = static_cast<uint32_t>(bytes);
-    z.next_out = segment->packed.data();
-    z.avail_out = static_cast<uint32_t>(segment->packed.size());
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uint32_t>(packed.size());
     int result = isal_deflate(&z);
-    segment->packed.resize(z.total_out);
+    segment->packed.assign(packed.data(), packed.data() + z.total_out);
     segment->ok = result == COMP_OK && z.avail_in == 0 && (!segment->last || z.internal_state.state == ZSTATE_END);
+    if (raw.size() > (64u << 20)) {  // a run of one very long row
+      std::vector<uint8_t>().swap(raw);
+      std::vector<uint8_t>().swap(packed);
+    }
   } catch (const std::bad_alloc&) {
   }
 }
