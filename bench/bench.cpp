@@ -255,7 +255,7 @@ int main() {
     for (const Operation& op : kOperations)
       if (op.run != StbReader || c.bits != 2) Measure(std::string(c.name) + "/" + op.name, op.run);
   }
-  PrintTable("Windows (TAVKO.SPI under Wine)");
+  PrintTable(sizeof(void*) == 8 ? "64-bit Windows (TAVKO.SPH under Wine)" : "Windows (TAVKO.SPI under Wine)");
   std::remove(current.path.c_str());
   return 0;
 }

@@ -2,8 +2,9 @@
 # Runs the decoding benchmarks of both builds and prints their tables of
 # ratios: bench/run.sh [OUT_DIR]
 # Linux: build/native/tavko_bench (Google Benchmark, five repetitions).
-# Windows: build/win32/tavko_bench.exe against the real TAVKO.SPI under Wine,
-# once with the options clear and once with "16" and "32" stored.
+# Windows: build/win32/tavko_bench.exe against the real TAVKO.SPI and
+# build/win64/tavko_bench.exe against TAVKO.SPH, under Wine, each once with
+# the options clear and once with "16" and "32" stored.
 # Run it on a quiet machine: the ratios compare times taken in one run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,11 +17,15 @@ source "$root/tests/scripts/wine-env.sh"
 unset DISPLAY
 [ -f "$WINEPREFIX/system.reg" ] || bash "$root/tests/scripts/wine-prefix.sh" >/dev/null
 key='HKCU\Software\Qe.\tavko'
-wine reg delete "$key" /f >/dev/null 2>&1 || true
-wine "$root/build/win32/tavko_bench.exe" | tr -d '\r' >"$out/windows-clear.txt"
-wine reg add "$key" /v 16 /t REG_DWORD /d 1 /f >/dev/null
-wine reg add "$key" /v 32 /t REG_DWORD /d 1 /f >/dev/null
-wine "$root/build/win32/tavko_bench.exe" | tr -d '\r' >"$out/windows-kept.txt"
+for bits in 32 64; do
+  wine reg delete "$key" /f >/dev/null 2>&1 || true
+  wine "$root/build/win$bits/tavko_bench.exe" | tr -d '\r' >"$out/windows$bits-clear.txt"
+  wine reg add "$key" /v 16 /t REG_DWORD /d 1 /f >/dev/null
+  wine reg add "$key" /v 32 /t REG_DWORD /d 1 /f >/dev/null
+  wine "$root/build/win$bits/tavko_bench.exe" | tr -d '\r' >"$out/windows$bits-kept.txt"
+done
 wine reg delete "$key" /f >/dev/null 2>&1 || true
 sed -n '/^Ratios/,$p' "$out/linux.txt"
-for run in clear kept; do sed -n '/^Ratios/,$p' "$out/windows-$run.txt"; done
+for bits in 32 64; do
+  for run in clear kept; do sed -n '/^Ratios/,$p' "$out/windows$bits-$run.txt"; done
+done

@@ -84,12 +84,13 @@ set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3
 target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} ${TAVKO_LIBISAL}
   Threads::Threads)
 
-# cmake --install build/native [--prefix DIR]: the command, its man page and
-# its bash completion.
+# cmake --install build/native [--prefix DIR] [--component tavko]: the
+# command, its man page and its bash completion.
 include(GNUInstallDirs)
-install(TARGETS tavko RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES docs/tavko.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES docs/tavko.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tavko)
+install(TARGETS tavko RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tavko)
+install(FILES docs/tavko.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tavko)
+install(FILES docs/tavko.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tavko
+  COMPONENT tavko)
 
 add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
@@ -133,3 +134,5 @@ target_link_libraries(tavko_bench PRIVATE tavko_native tavko_test_common benchma
 # What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko
 add_executable(png_bench bench/png_bench.cpp)
 target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
+
+include(cmake/pixbuf.cmake)

@@ -1,6 +1,20 @@
-# The product: TAVKO.SPI, a 32-bit Windows DLL, and the Windows programs that
-# load it as a host does.
+# The product: TAVKO.SPI, a 32-bit Windows DLL, or from the 64-bit toolchain
+# its sibling TAVKO.SPH with the wide-character entries, and the Windows
+# programs that load it as a host does.
 enable_language(RC)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAVKO_MODULE_SUFFIX ".SPH")
+  set(TAVKO_MODULE_SOURCES plugin/wide.cpp plugin/tavko64.def)
+  set(TAVKO_HOST_TESTS tests/wine/wide_tests.cpp)
+  set(TAVKO_MODULE_FLAGS "")
+else()
+  set(TAVKO_MODULE_SUFFIX ".SPI")
+  set(TAVKO_MODULE_SOURCES plugin/tavko.def)
+  # 32-bit Windows promises a called function a stack aligned to 4 bytes
+  # only, so no code in the DLL may assume more: functions whose SSE spills
+  # need 16 align their own stack.
+  set(TAVKO_MODULE_FLAGS -mincoming-stack-boundary=2)
+endif()
 
 # Everything links statically so the DLL and programs import only system DLLs.
 set(TAVKO_STATIC_LINK -static -static-libgcc -static-libstdc++)
@@ -10,18 +24,15 @@ add_library(tavko_spi SHARED
   ${TAVKO_PLUGIN_SOURCES}
   plugin/module.cpp
   settings/dialog.cpp
-  plugin/tavko.def
+  ${TAVKO_MODULE_SOURCES}
   plugin/version.rc
   settings/dialog.rc
 )
 target_include_directories(tavko_spi PRIVATE ${CMAKE_SOURCE_DIR})
-# 32-bit Windows promises a called function a stack aligned to 4 bytes only,
-# so no code in the DLL may assume more: functions whose SSE spills need 16
-# align their own stack.
 target_compile_options(tavko_spi PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:${TAVKO_WARNINGS} -fno-exceptions -fno-rtti -mincoming-stack-boundary=2>)
+  $<$<COMPILE_LANGUAGE:CXX>:${TAVKO_WARNINGS} -fno-exceptions -fno-rtti ${TAVKO_MODULE_FLAGS}>)
 target_link_options(tavko_spi PRIVATE ${TAVKO_STATIC_LINK} -Wl,--subsystem,windows)
-set_target_properties(tavko_spi PROPERTIES PREFIX "" OUTPUT_NAME "TAVKO" SUFFIX ".SPI"
+set_target_properties(tavko_spi PROPERTIES PREFIX "" OUTPUT_NAME "TAVKO" SUFFIX ${TAVKO_MODULE_SUFFIX}
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 # The shipped DLL is stripped; a copy with symbols is kept for the check of
 # its machine code.
@@ -42,6 +53,7 @@ if(TAVKO_GTEST_SOURCE_DIR)
     tests/wine/entry_tests.cpp
     tests/wine/decode_tests.cpp
     tests/wine/host_tests.cpp
+    ${TAVKO_HOST_TESTS}
     tests/common/pictures.cpp
     tests/common/files.cpp
     tests/common/digest.cpp

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file)
+[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental)
 build="$root/build/fuzz"
 (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc 2>/dev/null || echo 2)" >/dev/null)
 mkdir -p "$build/artifacts"
@@ -24,6 +24,9 @@ for target in "${targets[@]}"; do
       get_picture) for options in 0 3 7; do
           { printf "\\$(printf %03o $options)"; cat "$seed"; } >"$corpus/$name.$options"; done ;;
       get_picture_file) { printf '\x40\x00'; cat "$seed"; } >"$corpus/$name" ;;
+      # Whole, and split after 1, 17 and 60 bytes.
+      pixbuf_incremental) { printf '\x00'; cat "$seed"; } >"$corpus/$name.0"
+          { printf '\x03\x01\x00\x10\x00\x2b\x00'; cat "$seed"; } >"$corpus/$name.3" ;;
       *) cp "$seed" "$corpus/$name" ;;
     esac
   done

@@ -4,7 +4,7 @@
 
 #include "decode/qvx.h"
 #include "plugin/blocks.h"
-#include "plugin/source.h"
+#include "plugin/entries.h"
 #include "settings/options.h"
 
 namespace {
@@ -69,14 +69,10 @@ extern "C" int WINAPI IsSupported(char*, ULONG_PTR handleOrBytes) {
          QvxIsSupported(header, false, 0);
 }
 
-extern "C" ResultCode WINAPI GetPictureInfo(char* source, int32_t offsetOrLength, uint32_t sourceFlags,
-                                            PictureInfo* pictureInfo) {
-  HostSource input;
-  ResultCode result = OpenHostSource(source, offsetOrLength, sourceFlags, &input);
-  if (result != kResultSuccess) return result;
+ResultCode PictureInfoOf(HostSource* input, PictureInfo* pictureInfo) {
   QvxHeader header;
-  result = ToResult(QvxReadSourceHeader(input.source, &header));
-  CloseHostSource(&input);
+  ResultCode result = ToResult(QvxReadSourceHeader(input->source, &header));
+  CloseHostSource(input);
   if (result == kResultSuccess && pictureInfo != nullptr) {
     pictureInfo->left = 0;
     pictureInfo->top = 0;
@@ -85,21 +81,35 @@ extern "C" ResultCode WINAPI GetPictureInfo(char* source, int32_t offsetOrLength
     pictureInfo->horizontalDensity = 1;
     pictureInfo->verticalDensity = 1;
     pictureInfo->bitDepth = static_cast<int16_t>(OutputDepthFor(header.biBitCount));
+#if defined(_WIN64)
+    pictureInfo->padding = 0;
+#endif
     pictureInfo->textInfoHandle = 0;
   }
   return result;
 }
 
-extern "C" ResultCode WINAPI GetPicture(char* source, int32_t offsetOrLength, uint32_t sourceFlags,
+ResultCode PictureOf(HostSource* input, HLOCAL* infoHandleOut, HLOCAL* bitsHandleOut, ProgressCallback progress,
+                     LONG_PTR userData) {
+  LocalBlocks blocks = {infoHandleOut, bitsHandleOut, {}};
+  QvxAllocator allocator = LocalBlockAllocator(&blocks);
+  HostProgress host = {progress, userData};
+  QvxStatus status = QvxDecode(input->source, PluginOptions(), allocator, progress ? CallHostProgress : nullptr, &host);
+  CloseHostSource(input);
+  return ToResult(status);
+}
+
+extern "C" ResultCode WINAPI GetPictureInfo(char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags,
+                                            PictureInfo* pictureInfo) {
+  HostSource input;
+  ResultCode result = OpenHostSource(source, offsetOrLength, sourceFlags, &input);
+  return result == kResultSuccess ? PictureInfoOf(&input, pictureInfo) : result;
+}
+
+extern "C" ResultCode WINAPI GetPicture(char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags,
                                         HLOCAL* infoHandleOut, HLOCAL* bitsHandleOut, ProgressCallback progress,
                                         LONG_PTR userData) {
   HostSource input;
   ResultCode result = OpenHostSource(source, offsetOrLength, sourceFlags, &input);
-  if (result != kResultSuccess) return result;
-  LocalBlocks blocks = {infoHandleOut, bitsHandleOut, {}};
-  QvxAllocator allocator = LocalBlockAllocator(&blocks);
-  HostProgress host = {progress, userData};
-  QvxStatus status = QvxDecode(input.source, PluginOptions(), allocator, progress ? CallHostProgress : nullptr, &host);
-  CloseHostSource(&input);
-  return ToResult(status);
+  return result == kResultSuccess ? PictureOf(&input, infoHandleOut, bitsHandleOut, progress, userData) : result;
 }

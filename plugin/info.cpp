@@ -32,7 +32,7 @@ extern "C" int WINAPI GetPluginInfo(int index, char* buffer, int bufferSize) {
   return lstrlenA(buffer);
 }
 
-extern "C" ResultCode WINAPI GetPreview(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*,
+extern "C" ResultCode WINAPI GetPreview(char*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*,
                                         ProgressCallback, LONG_PTR) {
   return kResultNotProvided;
 }

@@ -10,15 +10,18 @@
 struct HostSource {
   QvxSource source;
   HANDLE file;       // open while the entry runs; INVALID_HANDLE_VALUE for memory input
-  uint32_t offset;   // where the picture starts in the file
+  uint64_t offset;   // where the picture starts in the file
 };
 
 // Opens the input the host named: a file from an offset (sourceFlags & 7
 // clear) or a memory image of offsetOrLength bytes. For a file: 6 when it
 // cannot be opened or sized or the offset is negative, 4 when the offset
 // lies past its end (no block could hold a negative count); nothing is
-// left open on failure.
-ResultCode OpenHostSource(char* source, int32_t offsetOrLength, uint32_t sourceFlags, HostSource* out);
+// left open on failure. The file name is ANSI, or UTF-16 in the wide form.
+ResultCode OpenHostSource(const char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out);
+#if defined(_WIN64)
+ResultCode OpenHostSourceW(const wchar_t* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out);
+#endif
 
 // Closes the file of a file input.
 void CloseHostSource(HostSource* source);

@@ -7,13 +7,20 @@
 
 #include "plugin/spi.h"
 
+// The plug-in's file: TAVKO.SPH for 64-bit programs, TAVKO.SPI otherwise.
+#if defined(_WIN64)
+const char kPluginFileName[] = "TAVKO.SPH";
+#else
+const char kPluginFileName[] = "TAVKO.SPI";
+#endif
+
 struct PluginExports {
   int(WINAPI* getPluginInfo)(int, char*, int);
   int(WINAPI* isSupported)(char*, ULONG_PTR);
-  ResultCode(WINAPI* getPictureInfo)(char*, int32_t, uint32_t, PictureInfo*);
-  ResultCode(WINAPI* getPicture)(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
+  ResultCode(WINAPI* getPictureInfo)(char*, LONG_PTR, uint32_t, PictureInfo*);
+  ResultCode(WINAPI* getPicture)(char*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
                                  LONG_PTR);
-  ResultCode(WINAPI* getPreview)(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
+  ResultCode(WINAPI* getPreview)(char*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
                                  LONG_PTR);
   ResultCode(WINAPI* configurationDlg)(HWND, int32_t);  // null where there is no dialog
 };

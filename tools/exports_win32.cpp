@@ -16,7 +16,7 @@ std::string BesideProgram() {
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string text(path, n < MAX_PATH ? n : 0);
   size_t slash = text.find_last_of("\\/");
-  return (slash == std::string::npos ? std::string() : text.substr(0, slash + 1)) + "TAVKO.SPI";
+  return (slash == std::string::npos ? std::string() : text.substr(0, slash + 1)) + kPluginFileName;
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ std::vector<uint8_t> CopyOut(HLOCAL block) {
 
 }  // namespace
 
-Decoded CaptureDecode(GetPictureFunction getPicture, char* source, int32_t offsetOrLength, uint32_t sourceFlags,
+Decoded CaptureDecode(GetPictureFunction getPicture, char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags,
                       int stopAtRow) {
   Decoded out;
   ProgressLog log{&out, stopAtRow};

@@ -15,11 +15,11 @@ struct Decoded {
   HLOCAL bitsHandle = nullptr;
 };
 
-typedef ResultCode(WINAPI* GetPictureFunction)(char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
+typedef ResultCode(WINAPI* GetPictureFunction)(char*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
                                                LONG_PTR);
 
 // Calls getPicture, recording every progress call and answering nonzero at
 // stopAtRow (-1: never). On success the two blocks are checked to come
 // unlocked, copied out and freed; the handles stay in the result.
-Decoded CaptureDecode(GetPictureFunction getPicture, char* source, int32_t offsetOrLength, uint32_t sourceFlags,
+Decoded CaptureDecode(GetPictureFunction getPicture, char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags,
                       int stopAtRow);

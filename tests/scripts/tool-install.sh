@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The install target puts tavko, its man page and its bash completion in
+# The install target (its tavko part) puts tavko, its man page and its bash completion in
 # place, and each works from there. tool-install.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 build=$1 out=$2
 rm -rf "$out"
-cmake --install "$build" --prefix "$out" >/dev/null
+cmake --install "$build" --prefix "$out" --component tavko >/dev/null
 "$out/bin/tavko" --version | grep -q "^tavko "
 man -l "$out/share/man/man1/tavko.1" 2>/dev/null | grep -q "decode, encode and inspect QVX pictures"
 source "$out/share/bash-completion/completions/tavko"

@@ -347,7 +347,7 @@ TEST_F(Decoding, WithoutProgressTheSameBlocksComeOut) {
     std::vector<uint8_t> before = bmp;
     Decoded watched = DecodeMemory(&bmp);
     Decoded quiet = CaptureDecode(
-        [](char* s, int32_t n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
+        [](char* s, LONG_PTR n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
           return GetPicture(s, n, f, i, b, nullptr, u);
         },
         reinterpret_cast<char*>(bmp.data()), static_cast<int32_t>(bmp.size()), 1, -1);
@@ -525,7 +525,7 @@ TEST_F(Decoding, FileAndMemoryAndBothRowPathsAgree) {
       memory = DecodeMemory(&image);
       Decoded file = DecodeFile(path, 0);
       Decoded quiet = CaptureDecode(
-          [](char* s, int32_t n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
+          [](char* s, LONG_PTR n, uint32_t f, HLOCAL* i, HLOCAL* b, ProgressCallback, LONG_PTR u) {
             return GetPicture(s, n, f, i, b, nullptr, u);
           },
           const_cast<char*>(path.c_str()), 0, 0, -1);

@@ -72,7 +72,7 @@ TEST(Dll, PictureInfoFromFileAtOffsetAndFromMemory) {
     EXPECT_EQ(+info.horizontalDensity, 1);
     EXPECT_EQ(+info.verticalDensity, 1);
     EXPECT_EQ(+info.bitDepth, 4);
-    EXPECT_EQ(+info.textInfoHandle, 0u);
+    EXPECT_TRUE(info.textInfoHandle == 0);
   }
   EXPECT_EQ(picture, before);
   PictureInfo info;
@@ -126,7 +126,7 @@ TEST(Dll, VersionRecord) {
   EXPECT_EQ(VersionString(block, L"FileVersion"), L"0.04");
   EXPECT_EQ(VersionString(block, L"FileDescription"), L"Susie 32bit Plug-in for QVX(PELKO)");
   EXPECT_EQ(VersionString(block, L"InternalName"), L"QVX(PELKO) to DIB filter");
-  EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"TAVKO.SPI");
+  EXPECT_EQ(VersionString(block, L"OriginalFilename"), std::wstring(kPluginFileName, kPluginFileName + 9));
   WORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
   EXPECT_EQ(translation[0], 0x0411);

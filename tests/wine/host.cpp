@@ -38,7 +38,7 @@ void ReloadPlugin(const int* options) {
   FreeLibrary(PluginModule);
   std::string why;
   ASSERT_TRUE(LoadPluginExports(PluginPath(), &Plugin, &why)) << why;
-  PluginModule = GetModuleHandleA("TAVKO.SPI");
+  PluginModule = GetModuleHandleA(kPluginFileName);
 }
 
 std::string SharedDir() { return Env("TAVKO_SHARED_DIR", "Z:/work/shared"); }
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }
-  PluginModule = GetModuleHandleA("TAVKO.SPI");
+  PluginModule = GetModuleHandleA(kPluginFileName);
   // --digest FILE: write the digest of every decode instead of testing.
   if (argc == 3 && std::strcmp(argv[1], "--digest") == 0)
     return WriteDigests(Plugin, SharedDir(), SamplesDir(), Env("TAVKO_SEEDS_DIR", "seeds"), argv[2]) ? 0 : 1;

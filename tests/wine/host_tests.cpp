@@ -358,4 +358,22 @@ TEST(DllHost, ReadOnlyAndSharedMemoryImagesAreOnlyRead) {
   }
 }
 
+TEST(DllHost, PictureInfoRecordIsWrittenByteForByte) {
+  // A 26-byte record for 32-bit hosts; 32 bytes for 64-bit ones, with two
+  // zero padding bytes after the depth and the 8-byte handle at 24. Hosts
+  // fill the record beforehand to find a misplaced handle: nothing past it
+  // may change.
+  const size_t size = sizeof(void*) == 8 ? 32 : 26;
+  std::vector<uint8_t> image = MakeQvx(ShapeOf(8, 300, -7, 256));
+  uint8_t record[48];
+  std::memset(record, 0x77, sizeof record);
+  ASSERT_EQ(Plugin.getPictureInfo(reinterpret_cast<char*>(image.data()), static_cast<LONG_PTR>(image.size()), 1,
+                                  reinterpret_cast<PictureInfo*>(record)),
+            kResultSuccess);
+  std::vector<uint8_t> expected = {0, 0, 0, 0, 0, 0, 0, 0, 0x2C, 1, 0, 0, 0xF9, 0xFF, 0xFF, 0xFF, 1, 0, 1, 0, 8, 0};
+  expected.resize(size, 0);
+  expected.resize(sizeof record, 0x77);
+  EXPECT_EQ(std::vector<uint8_t>(record, record + sizeof record), expected);
+}
+
 }  // namespace

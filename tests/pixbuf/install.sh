@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The install and uninstall targets, staged under a throwaway DESTDIR: the
+# module lands in gdk-pixbuf's module folder, the MIME and thumbnailer files
+# under the prefix, the running system's loader cache is left alone, and
+# uninstall takes all three away again.
+#   install.sh BUILD_DIR WORK_DIR
+set -euo pipefail
+build=$1 work=$2
+rm -rf "$work" && mkdir -p "$work"
+moduledir=$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0)
+cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
+before=$(stat -c %Y "$cache" 2>/dev/null || echo none)
+prefix="$work/prefix"
+files=("$moduledir/libpixbufloader-qvx.so" "$prefix/share/mime/packages/tavko-qvx.xml"
+       "$prefix/share/thumbnailers/tavko-qvx.thumbnailer")
+fail=0
+
+DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+for f in "${files[@]}"; do
+  [ -f "$work/root$f" ] || { echo "FAIL: not installed: $f"; fail=1; }
+done
+# The staged module is the built one and loads as a gdk-pixbuf module.
+"$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0)" "$work/root${files[0]}" >"$work/staged.cache"
+grep -q '"image/x-qvx"' "$work/staged.cache" || { echo "FAIL: staged module not a loader"; fail=1; }
+[ "$(stat -c %Y "$cache" 2>/dev/null || echo none)" = "$before" ] || { echo "FAIL: a staged install changed $cache"; fail=1; }
+grep -q "DESTDIR is set" "$work/install.log" || { echo "FAIL: no word on the caches left alone"; fail=1; }
+
+# Uninstall with the same prefix and DESTDIR.
+DESTDIR="$work/root" cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$build/pixbuf/uninstall.cmake" >"$work/uninstall.log"
+for f in "${files[@]}"; do
+  [ ! -e "$work/root$f" ] || { echo "FAIL: left after uninstall: $f"; fail=1; }
+done
+[ "$fail" -eq 0 ] && echo "installed and uninstalled: ${files[*]}"
+exit "$fail"
