@@ -69,15 +69,36 @@ gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 # The command-line tool.
 find_package(PNG REQUIRED)
-add_executable(tavko tools/tavko.cpp tools/exports_native.cpp tools/png_libpng.cpp)
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/png_write.cpp tools/render.cpp
+  tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko PRIVATE tavko_native tavko_tools PNG::PNG)
+# PNG rows are filtered in loops the compiler vectorises at -O3; the fast
+# levels compress runs of rows side by side with ISA-L, the smaller ones
+# whole pictures with libdeflate.
+find_library(TAVKO_LIBDEFLATE deflate REQUIRED)
+find_library(TAVKO_LIBISAL isal REQUIRED)
+set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3
+  COMPILE_DEFINITIONS "TAVKO_LIBDEFLATE;TAVKO_ISAL")
+target_link_libraries(tavko PRIVATE tavko_linux tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} ${TAVKO_LIBISAL}
+  Threads::Threads)
+
+# cmake --install build/native [--prefix DIR] [--component tavko]: the
+# command, its man page and its bash completion.
+include(GNUInstallDirs)
+install(TARGETS tavko RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tavko)
+install(FILES docs/tavko.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tavko)
+install(FILES docs/tavko.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tavko
+  COMPONENT tavko)
 
 add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
 target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
 target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
 add_dependencies(tavko_tool_tests tavko)
 gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+add_test(NAME tool.install COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/tool-install.sh ${CMAKE_BINARY_DIR}
+  ${CMAKE_BINARY_DIR}/install-check)
 
 # Writes the Linux build's answers for every test picture, to compare with
 # TAVKO.SPI under Wine.
@@ -109,4 +130,9 @@ find_package(benchmark REQUIRED)
 add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
 target_include_directories(tavko_bench PRIVATE ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_bench PRIVATE tavko_linux tavko_native tavko_test_common benchmark::benchmark)
+
+# What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko
+add_executable(png_bench bench/png_bench.cpp)
+target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
+
 include(cmake/pixbuf.cmake)

@@ -1,18 +1,6 @@
 // Information strings and the preview entry, which this plug-in declines.
+#include "plugin/info_strings.h"
 #include "plugin/spi.h"
-
-namespace {
-
-// Index 0: interface version (32-bit import filter); 1: description;
-// 2: file-name filter; 3: the format's display name.
-const char* const kInfoStrings[] = {
-    "00IN",
-    "QVX(PELKO) to DIB filter version.0.04",
-    "*.QVX",
-    "QVX(PELKO)(1,2,4,8,16(15),24,32bit)",
-};
-
-}  // namespace
 
 extern "C" int WINAPI GetPluginInfo(int index, char* buffer, int bufferSize) {
   // The host promises at least one byte; with none there is nowhere even for

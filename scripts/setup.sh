@@ -16,10 +16,10 @@ else
   updated=1
 fi
 
-for p in cmake g++ make file libgtest-dev libbenchmark-dev libpng-dev libstb-dev pkg-config \
+for p in cmake g++ make file libgtest-dev libbenchmark-dev libpng-dev libdeflate-dev libisal-dev zlib1g-dev libstb-dev pkg-config \
          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev \
          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-         wine wine32:i386 wine64 xvfb xdotool imagemagick valgrind clang-14 libclang-rt-14-dev \
+         wine wine32:i386 wine64 xvfb xdotool imagemagick valgrind man-db clang-14 libclang-rt-14-dev \
          libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog dbus-daemon; do
   have "$p" || need+=("$p")
 done

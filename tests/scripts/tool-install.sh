@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The install target (its tavko part) puts tavko, its man page and its bash completion in
+# place, and each works from there. tool-install.sh BUILD_DIR OUT_DIR
+set -euo pipefail
+build=$1 out=$2
+rm -rf "$out"
+cmake --install "$build" --prefix "$out" --component tavko >/dev/null
+"$out/bin/tavko" --version | grep -q "^tavko "
+man -l "$out/share/man/man1/tavko.1" 2>/dev/null | grep -q "decode, encode and inspect QVX pictures"
+source "$out/share/bash-completion/completions/tavko"
+complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _tavko; echo "${COMPREPLY[*]}"; }
+[ "$(complete_words tavko dec)" = "decode" ]
+[ "$(complete_words tavko decode x.qvx --for)" = "--format" ]
+[ "$(complete_words tavko decode x.qvx --format p)" = "png" ]
+[ "$(complete_words tavko help en)" = "encode" ]
+echo "tavko, its man page and its completion installed and working"

@@ -1,0 +1,73 @@
+// PNG input through the Windows imaging component (WIC), which every
+// Windows since Vista carries.
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/png_read.h"
+
+namespace {
+
+template <typename T>
+void Release(T*& object) {
+  if (object != nullptr) object->Release();
+  object = nullptr;
+}
+
+}  // namespace
+
+bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std::string* why) {
+  HRESULT started = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IWICImagingFactory* factory = nullptr;
+  IWICStream* stream = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICBitmapSource* converted = nullptr;
+  UINT width = 0, height = 0;
+  *why = "the system cannot read PNG files (Windows imaging component missing)";
+  bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)));
+  ok = ok && SUCCEEDED(factory->CreateStream(&stream)) &&
+       SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+  if (ok) {
+    *why = "unreadable PNG";
+    ok = SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+         SUCCEEDED(decoder->GetFrame(0, &frame)) &&
+         SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &converted)) &&
+         SUCCEEDED(converted->GetSize(&width, &height)) && width > 0 && height > 0;
+  }
+  if (ok && static_cast<uint64_t>(width) * 4 * height > 0x7FFF0000) {
+    *why = "the picture is larger than a QVX file holds (2 GiB)";
+    ok = false;
+  }
+  if (ok) {
+    // WIC hands rows top to bottom; BMP rows go bottom to top.
+    // As blue, green, red, alpha: the form every WIC converts to; alpha is
+    // then left out.
+    UINT stride = width * 4;
+    std::vector<uint8_t> rows(static_cast<size_t>(stride) * height);
+    HRESULT copied = converted->CopyPixels(nullptr, stride, static_cast<UINT>(rows.size()), rows.data());
+    ok = SUCCEEDED(copied);
+    if (ok) {
+      *bmp = NewBmp24(width, height);
+      for (UINT y = 0; y < height; ++y) {
+        const uint8_t* from = &rows[static_cast<size_t>(y) * stride];
+        uint8_t* to = RowOf(bmp, width, height, y);
+        for (UINT x = 0; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
+      }
+    } else {
+      char code[16];
+      std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(copied));
+      *why = std::string("unreadable PNG (error ") + code + ")";
+    }
+  }
+  Release(converted);
+  Release(frame);
+  Release(decoder);
+  Release(stream);
+  Release(factory);
+  if (SUCCEEDED(started)) CoUninitialize();
+  return ok;
+}
