@@ -69,12 +69,12 @@ if(TAVKO_GTEST_SOURCE_DIR)
 endif()
 
 # The command-line tool: loads TAVKO.SPI from beside itself.
-add_executable(tavko tools/tavko.cpp tools/qvx.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp
+add_executable(tavko tools/tavko.cpp tools/qvx.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko PRIVATE z windowscodecs ole32 uuid)
+target_link_libraries(tavko PRIVATE z windowscodecs ole32 uuid shell32)
 # PNG rows are filtered in loops the compiler vectorises.
 set_source_files_properties(tools/png_write.cpp TARGET_DIRECTORY tavko PROPERTIES COMPILE_OPTIONS "-O3;-msse2")
 target_link_options(tavko PRIVATE ${TAVKO_STATIC_LINK})

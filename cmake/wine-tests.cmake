@@ -52,3 +52,7 @@ set_tests_properties(wine64.dll_tests wine64.digest_match PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
 set_tests_properties(wine64.large_picture PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV};TAVKO_LARGE=1" RESOURCE_LOCK wine TIMEOUT 600)
+add_test(NAME wine64.tool_unicode COMMAND ${TAVKO_SCRIPTS}/tool-unicode.sh
+  ${TAVKO_WIN32_DIR} ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/tool-unicode)
+set_tests_properties(wine64.tool_unicode PROPERTIES
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)

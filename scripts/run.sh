@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds TAVKO.SPI and decodes the bundled sample pictures.
+# The main job: builds TAVKO.SPI and TAVKO.SPH and decodes the bundled
+# sample pictures.
 #   - through the real TAVKO.SPI, loaded by tavko.exe under Wine as an image
 #     viewer loads it: the plug-in's strings, what it reports for each
 #     picture, and each picture as the BMP the plug-in delivers;
+#   - through TAVKO.SPH, loaded by the 64-bit tavko.exe: the same BMPs,
+#     checked byte for byte against the 32-bit module's;
 #   - with the Linux tavko: each picture as a PNG.
 # Pictures are written to out/ (or the folder given as the first argument).
 set -euo pipefail
@@ -26,6 +29,14 @@ for qvx in "$root"/samples/*.qvx; do
   win decode "$(winpath "$qvx")" "$(winpath "$out")/$name.bmp"
   "$root/build/native/tavko" decode "$qvx" "$out/$name.png"
 done
+echo
+echo "== TAVKO.SPH under Wine (64-bit) =="
+wine "$root/build/win64/tavko.exe" --version | tr -d '\r' | head -2
+mkdir -p "$out/64"
+wine "$root/build/win64/tavko.exe" decode -q "${samples[@]}" -d "$(winpath "$out")/64" --format bmp
+for bmp in "$out"/64/*.bmp; do cmp "$bmp" "$out/$(basename "$bmp")"; done
+echo "$(ls "$out"/64/*.bmp | wc -l) pictures delivered byte for byte as by TAVKO.SPI"
+rm -rf "$out/64"
 echo
 echo "== decoded pictures in $out =="
 ls "$out"

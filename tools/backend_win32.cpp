@@ -3,10 +3,21 @@
 // with the options its user stored through its configuration dialog.
 #include "tools/backend.h"
 #include "tools/exports.h"
+#include "tools/paths.h"
 
 namespace {
 
 PluginExports Plugin;
+
+// A UTF-8 name in the system code page; characters it cannot hold become
+// '?', which no file name contains.
+std::string AnsiName(const std::string& utf8) {
+  std::wstring wide = WideName(utf8);
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(n > 0 ? n : 1), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], n, nullptr, nullptr);
+  return ansi;
+}
 
 struct Relay {
   DecodeProgress progress;
@@ -18,13 +29,25 @@ int WINAPI OnRow(int row, int height, LONG_PTR data) {
   return relay->progress != nullptr && relay->progress(row, height, relay->context);
 }
 
-DecodeResult Decode(char* source, int32_t offsetOrLength, uint32_t flags, DecodeProgress progress, void* context,
-                    DecodedBitmap* out) {
+// Decodes from a memory image, or from a file named in UTF-8: through the
+// wide entry where the module has one (any name opens), else through the
+// ANSI entry with the name in the system code page (a name the code page
+// cannot hold does not open, and the plug-in says so).
+DecodeResult Decode(const std::string* path, char* memory, LONG_PTR offsetOrLength, DecodeProgress progress,
+                    void* context, DecodedBitmap* out) {
   Relay relay{progress, context};
   HLOCAL info = nullptr, bits = nullptr;
-  ResultCode result =
-      Plugin.getPicture(source, offsetOrLength, flags, &info, &bits, progress ? OnRow : nullptr,
-                                 reinterpret_cast<LONG_PTR>(&relay));
+  ProgressCallback callback = progress ? OnRow : nullptr;
+  LONG_PTR user = reinterpret_cast<LONG_PTR>(&relay);
+  ResultCode result;
+  if (path == nullptr) {
+    result = Plugin.getPicture(memory, offsetOrLength, 1, &info, &bits, callback, user);
+  } else if (Plugin.getPictureW != nullptr) {
+    result = Plugin.getPictureW(WideName(*path).c_str(), offsetOrLength, 0, &info, &bits, callback, user);
+  } else {
+    std::string ansi = AnsiName(*path);
+    result = Plugin.getPicture(&ansi[0], offsetOrLength, 0, &info, &bits, callback, user);
+  }
   *out = DecodedBitmap();
   if (result != kResultSuccess) return static_cast<DecodeResult>(result);
   out->blocks[0] = info;
@@ -76,12 +99,12 @@ DecodeResult DecoderInfo(const uint8_t* head, size_t bytes, DecoderPictureInfo* 
 
 DecodeResult DecodeFile(const std::string& path, int64_t offset, DecodeProgress progress, void* context,
                         DecodedBitmap* out) {
-  return Decode(const_cast<char*>(path.c_str()), static_cast<int32_t>(offset), 0, progress, context, out);
+  return Decode(&path, nullptr, static_cast<LONG_PTR>(offset), progress, context, out);
 }
 
 DecodeResult DecodeMemory(uint8_t* data, size_t bytes, DecodeProgress progress, void* context,
                           DecodedBitmap* out) {
-  return Decode(reinterpret_cast<char*>(data), static_cast<int32_t>(bytes), 1, progress, context, out);
+  return Decode(nullptr, reinterpret_cast<char*>(data), static_cast<LONG_PTR>(bytes), progress, context, out);
 }
 
 void ReleaseDecoded(DecodedBitmap* bitmap) {

@@ -23,6 +23,9 @@ struct PluginExports {
   ResultCode(WINAPI* getPreview)(char*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback,
                                  LONG_PTR);
   ResultCode(WINAPI* configurationDlg)(HWND, int32_t);  // null where there is no dialog
+  // The 64-bit module's wide entries for file names; null elsewhere.
+  ResultCode(WINAPI* getPictureInfoW)(const wchar_t*, LONG_PTR, uint32_t, PictureInfo*);
+  ResultCode(WINAPI* getPictureW)(const wchar_t*, LONG_PTR, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback, LONG_PTR);
 };
 
 // Reaches the exports. pluginPath names the DLL (Windows build; empty means

@@ -8,5 +8,7 @@ bool LoadPluginExports(const std::string&, PluginExports* exports, std::string*)
   exports->getPicture = GetPicture;
   exports->getPreview = GetPreview;
   exports->configurationDlg = nullptr;
+  exports->getPictureInfoW = nullptr;
+  exports->getPictureW = nullptr;
   return true;
 }

@@ -28,6 +28,13 @@ bool LoadPluginExports(const std::string& pluginPath, PluginExports* exports, st
     *why = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
+  exports->getPictureInfoW = nullptr;
+  exports->getPictureW = nullptr;
+#if defined(_WIN64)
+  if (!Find(module, "GetPictureInfoW", &exports->getPictureInfoW, why) ||
+      !Find(module, "GetPictureW", &exports->getPictureW, why))
+    return false;
+#endif
   return Find(module, "GetPluginInfo", &exports->getPluginInfo, why) &&
          Find(module, "IsSupported", &exports->isSupported, why) &&
          Find(module, "GetPictureInfo", &exports->getPictureInfo, why) &&

@@ -1,6 +1,8 @@
 // Output files: exclusive temporary files, renamed into place.
 #include "tools/output.h"
 
+#include "tools/paths.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -20,19 +22,29 @@
 namespace {
 
 // The temporary files being written, for the signal handler: fixed slots,
-// each path complete before its flag is set.
+// each path complete before its flag is set (wide names on Windows).
 const int kSlots = 256;
-char slotPaths[kSlots][4096];
+#ifdef _WIN32
+typedef wchar_t PathChar;
+#else
+typedef char PathChar;
+#endif
+PathChar slotPaths[kSlots][4096];
 std::atomic<bool> slotUsed[kSlots];
 std::mutex slotLock;
 std::atomic<unsigned> counter(0);
 
-int TakeSlot(const std::string& path) {
+int TakeSlot(const std::string& utf8) {
   std::lock_guard<std::mutex> hold(slotLock);
-  if (path.size() >= sizeof slotPaths[0]) return -1;
+#ifdef _WIN32
+  std::wstring path = WideName(utf8);
+#else
+  const std::string& path = utf8;
+#endif
+  if (path.size() >= sizeof slotPaths[0] / sizeof slotPaths[0][0]) return -1;
   for (int i = 0; i < kSlots; ++i) {
     if (slotUsed[i]) continue;
-    std::memcpy(slotPaths[i], path.c_str(), path.size() + 1);
+    std::memcpy(slotPaths[i], path.c_str(), (path.size() + 1) * sizeof path[0]);
     slotUsed[i] = true;
     return i;
   }
@@ -47,7 +59,7 @@ void RemoveAllTemporaries() {
   for (int i = 0; i < kSlots; ++i) {
     if (!slotUsed[i]) continue;
 #ifdef _WIN32
-    DeleteFileA(slotPaths[i]);
+    DeleteFileW(slotPaths[i]);
 #else
     unlink(slotPaths[i]);
 #endif
@@ -117,10 +129,7 @@ std::string SystemError() {
 #endif
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFDIR;
-}
+bool IsDirectory(const std::string& path) { return KindOf(path) == kPathDirectory; }
 
 void RemoveTemporariesOnSignals() {
 #ifdef _WIN32
@@ -174,7 +183,7 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
     out->temp = folder + name;
     out->slot = TakeSlot(out->temp);
 #ifdef _WIN32
-    HANDLE handle = CreateFileA(out->temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    HANDLE handle = CreateFileW(WideName(out->temp).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     bool exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
     int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
@@ -195,7 +204,7 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
 #else
         close(fd);
 #endif
-        std::remove(out->temp.c_str());
+        RemoveFile(out->temp);
       }
       FreeSlot(out->slot);
       out->slot = -1;
@@ -218,13 +227,13 @@ bool CommitOutput(OutputFile* out, std::string* why) {
     *why = "write error: " + SystemError();
   } else {
 #ifdef _WIN32
-    ok = MoveFileExA(out->temp.c_str(), out->target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    ok = MoveFileExW(WideName(out->temp).c_str(), WideName(out->target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
     ok = std::rename(out->temp.c_str(), out->target.c_str()) == 0;
 #endif
     if (!ok) *why = "cannot write: " + SystemError();
   }
-  if (!ok) std::remove(out->temp.c_str());
+  if (!ok) RemoveFile(out->temp);
   FreeSlot(out->slot);
   out->slot = -1;
   return ok;
@@ -237,7 +246,7 @@ void DiscardOutput(OutputFile* out) {
   }
   if (out->file) std::fclose(out->file);
   out->file = nullptr;
-  if (!out->temp.empty()) std::remove(out->temp.c_str());
+  if (!out->temp.empty()) RemoveFile(out->temp);
   FreeSlot(out->slot);
   out->slot = -1;
 }

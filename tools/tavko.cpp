@@ -15,6 +15,7 @@
 
 #include "tools/backend.h"
 #include "tools/output.h"
+#include "tools/paths.h"
 #include "tools/png_read.h"
 #include "tools/png_write.h"
 #include "tools/qvx.h"
@@ -169,7 +170,7 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes, std::string
     *why = "is a directory";
     return false;
   }
-  FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  FILE* file = path == "-" ? stdin : OpenForReading(path);
   if (!file) {
     *why = std::strerror(errno);
     return false;
@@ -203,9 +204,9 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes, std::string
 
 // The size of a regular file, or -1 (standard input, pipes, devices).
 long long FileSize(const std::string& path) {
-  struct stat info;
-  if (path == "-" || stat(path.c_str(), &info) != 0 || (info.st_mode & S_IFMT) != S_IFREG) return -1;
-  return static_cast<long long>(info.st_size);
+  uint64_t size = 0;
+  if (path == "-" || KindOf(path, &size) != kPathFile) return -1;
+  return static_cast<long long>(size);
 }
 
 std::string Lower(std::string text) {
@@ -233,12 +234,12 @@ std::vector<std::string> Expand(const std::string& pattern) {
   std::vector<std::string> names;
   size_t slash = pattern.find_last_of("\\/:");
   std::string folder = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(WideName(pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return {pattern};
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + found.cFileName);
-  } while (FindNextFileA(search, &found));
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + Utf8Name(found.cFileName));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return names.empty() ? std::vector<std::string>{pattern} : names;
 }
@@ -299,7 +300,7 @@ int Info(int argc, char** argv) {
       status = kExitFailed;
       continue;
     }
-    FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    FILE* file = path == "-" ? stdin : OpenForReading(path);
     if (file == nullptr) {
       Complain(path, std::strerror(errno));
       status = kExitFailed;
@@ -717,6 +718,18 @@ int Config(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The arguments as UTF-8, from the wide command line: file names outside
+  // the system code page reach the program intact.
+  std::vector<std::string> utf8 = Utf8Arguments();
+  std::vector<char*> pointers;
+  for (std::string& argument : utf8) pointers.push_back(&argument[0]);
+  pointers.push_back(nullptr);
+  if (!utf8.empty()) {
+    argc = static_cast<int>(utf8.size());
+    argv = pointers.data();
+  }
+#endif
   if (argc < 2) return Usage(kUsage, "no command given");
   RemoveTemporariesOnSignals();
   std::string command = argv[1];
