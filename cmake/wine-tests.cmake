@@ -56,3 +56,10 @@ add_test(NAME wine64.tool_unicode COMMAND ${TAVKO_SCRIPTS}/tool-unicode.sh
   ${TAVKO_WIN32_DIR} ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/tool-unicode)
 set_tests_properties(wine64.tool_unicode PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
+# The same registry and dialog checks through the 64-bit module and programs.
+add_test(NAME wine64.registry COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
+  ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/registry64)
+add_test(NAME wine64.dialog COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
+  ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/dialog64)
+set_tests_properties(wine64.registry wine64.dialog PROPERTIES
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV}" RESOURCE_LOCK wine TIMEOUT 600)
