@@ -53,15 +53,17 @@ TAVKO_SSSE3 inline void Store48(uint8_t* dst, __m128i a, __m128i b, __m128i c, _
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
 }
 
+// The wide loops count whole groups in a size_t: a row in memory never
+// holds more, and a 32-bit build then keeps its registers for the pixels.
 TAVKO_SSSE3 uint64_t Convert32To24Ssse3(const uint8_t* src, uint8_t* dst, uint64_t width) {
-  uint64_t x = 0;
-  for (; x + 16 <= width; x += 16, src += 64, dst += 48) {
+  size_t groups = static_cast<size_t>(width / 16);
+  for (size_t g = 0; g < groups; ++g, src += 64, dst += 48) {
     Store48(dst, _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32)),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48)));
   }
-  return x;
+  return 16 * static_cast<uint64_t>(groups);
 }
 
 // Eight 5-5-5 pixels to eight blue-green-red-0 pixels (two vectors). Each
@@ -79,14 +81,14 @@ TAVKO_SSSE3 inline void Widen555(__m128i v, __m128i* low, __m128i* high) {
 }
 
 TAVKO_SSSE3 uint64_t Convert555To24Ssse3(const uint8_t* src, uint8_t* dst, uint64_t width) {
-  uint64_t x = 0;
-  for (; x + 16 <= width; x += 16, src += 32, dst += 48) {
+  size_t groups = static_cast<size_t>(width / 16);
+  for (size_t g = 0; g < groups; ++g, src += 32, dst += 48) {
     __m128i a, b, c, d;
     Widen555(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), &a, &b);
     Widen555(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)), &c, &d);
     Store48(dst, a, b, c, d);
   }
-  return x;
+  return 16 * static_cast<uint64_t>(groups);
 }
 
 TAVKO_SSSE3 uint64_t Expand2To4Ssse3(const uint8_t* src, uint8_t* dst, uint64_t sourceBytes) {
