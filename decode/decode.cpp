@@ -50,15 +50,6 @@ QvxStatus Finish(Blocks* blocks, QvxStatus status) {
   return status;
 }
 
-bool ReadRange(const QvxSource& source, uint64_t offset, uint8_t* out, uint64_t count) {
-  if (count == 0) return true;
-  if (source.bytes != nullptr) {
-    std::memcpy(out, source.bytes + offset, static_cast<size_t>(count));
-    return true;
-  }
-  return source.read(source.context, offset, out, count);
-}
-
 // Everything the row loops need about one decode.
 struct RowJob {
   const QvxPlan* plan;
@@ -189,7 +180,7 @@ QvxStatus CopiedRowsFromReader(RowJob* job, const QvxSource& source, uint8_t* pi
     uint64_t n = plan.rows - row < chunkRows ? plan.rows - row : chunkRows;
     uint64_t at = row * plan.sourceStride;
     uint8_t* dst = pixels + at;
-    if (!ReadRange(source, plan.pixelOffset + at, dst, n * plan.sourceStride)) return kQvxReadError;
+    if (!ReadSourceRange(source, plan.pixelOffset + at, dst, n * plan.sourceStride)) return kQvxReadError;
     Uncomplement(*job, dst, at, n * plan.sourceStride);
     for (uint64_t i = 0; i < n; ++i) {
       if (Stop(*job, row + i)) return kQvxStopped;
@@ -210,7 +201,7 @@ QvxStatus ConvertedRowsFromReader(RowJob* job, const QvxSource& source, uint8_t*
     for (uint64_t row = 0; row < plan.rows; row += chunkRows) {
       uint64_t n = plan.rows - row < chunkRows ? plan.rows - row : chunkRows;
       uint64_t at = row * plan.sourceStride;
-      if (!ReadRange(source, plan.pixelOffset + at, scratch, n * plan.sourceStride)) return kQvxReadError;
+      if (!ReadSourceRange(source, plan.pixelOffset + at, scratch, n * plan.sourceStride)) return kQvxReadError;
       Uncomplement(*job, scratch, at, n * plan.sourceStride);
       for (uint64_t i = 0; i < n; ++i) {
         if (Stop(*job, row + i)) return kQvxStopped;
@@ -225,7 +216,7 @@ QvxStatus ConvertedRowsFromReader(RowJob* job, const QvxSource& source, uint8_t*
     for (uint64_t unit = 0; unit < job->units; unit += pieceUnits) {
       uint64_t k = job->units - unit < pieceUnits ? job->units - unit : pieceUnits;
       uint64_t at = row * plan.sourceStride + unit * job->unitSource;
-      if (!ReadRange(source, plan.pixelOffset + at, scratch, k * job->unitSource)) return kQvxReadError;
+      if (!ReadSourceRange(source, plan.pixelOffset + at, scratch, k * job->unitSource)) return kQvxReadError;
       Uncomplement(*job, scratch, at, k * job->unitSource);
       ConvertUnits(*job, scratch, pixels + row * plan.outputStride + unit * job->unitOutput, k);
     }
@@ -281,7 +272,7 @@ bool FillColourSlots(const QvxSource& source, const QvxPlan& plan, bool mmx, uin
   if (plan.colourCount == 0) return true;
   uint8_t* slots = info + kInfoHeaderBytes;
   uint64_t bytes = 4 * plan.colourCount;
-  if (!ReadRange(source, plan.paletteOffset, slots, bytes)) return false;
+  if (!ReadSourceRange(source, plan.paletteOffset, slots, bytes)) return false;
   for (uint64_t i = 3; i < bytes; i += 4) slots[i] = 0;  // the fourth stored byte is not used
   InvertBytes(slots, static_cast<int32_t>(bytes), mmx);
   return true;

@@ -12,22 +12,17 @@ namespace {
 // Copies length bytes from offset and complements the copy.
 void ComplementedCopy(const uint8_t* bytes, uint32_t offset, uint32_t length, uint8_t* copy) {
   std::memcpy(copy, bytes + offset, length);
-  for (uint32_t i = 0; i < length; ++i) copy[i] = static_cast<uint8_t>(~copy[i]);
+  InvertBytes(copy, static_cast<int32_t>(length), false);
 }
 
 bool IsShortHeader(uint32_t storedSize) {
   return storedSize >= kShortHeaderMin && storedSize < kInfoHeaderBytes;
 }
 
-// Where the header bytes that are read end: after the core header, after a
-// short header (the bytes past it belong to the colour table), or after
-// the 40 bytes of the information form.
-uint32_t HeaderEnd(uint32_t storedSize) {
-  if (storedSize == kCoreHeaderSize) return kCoreHeaderEnd;
-  return IsShortHeader(storedSize) ? kFileHeaderBytes + storedSize : kInfoHeaderEnd;
-}
+}  // namespace
 
-bool ReadAt(const QvxSource& source, uint64_t offset, uint8_t* out, uint64_t count) {
+bool ReadSourceRange(const QvxSource& source, uint64_t offset, uint8_t* out, uint64_t count) {
+  if (count == 0) return true;
   if (source.bytes != nullptr) {
     std::memcpy(out, source.bytes + offset, static_cast<size_t>(count));
     return true;
@@ -35,7 +30,15 @@ bool ReadAt(const QvxSource& source, uint64_t offset, uint8_t* out, uint64_t cou
   return source.read != nullptr && source.read(source.context, offset, out, count);
 }
 
-}  // namespace
+uint32_t QvxHeaderEnd(const uint8_t* first) {
+  uint8_t size[4];
+  ComplementedCopy(first, kFileHeaderBytes, sizeof size, size);
+  uint32_t storedSize = ReadU32(size);
+  // After the core header, after a short header (the bytes past it belong
+  // to the colour table), or after the 40 bytes of the information form.
+  if (storedSize == kCoreHeaderSize) return kCoreHeaderEnd;
+  return IsShortHeader(storedSize) ? kFileHeaderBytes + storedSize : kInfoHeaderEnd;
+}
 
 QvxSource QvxMemorySource(const uint8_t* bytes, uint64_t length) {
   QvxSource source = {};
@@ -54,7 +57,7 @@ QvxStatus QvxReadHeader(const uint8_t* first, uint64_t available, QvxHeader* hea
   header->bfSize = ReadU32(head + 2);
   header->bfOffBits = ReadU32(head + 10);
   header->storedSize = ReadU32(head + 14);
-  uint32_t end = HeaderEnd(header->storedSize);
+  uint32_t end = QvxHeaderEnd(first);
   if (available < end) return kQvxNotQvx;
 
   if (header->storedSize == kCoreHeaderSize) {
@@ -88,7 +91,7 @@ QvxStatus QvxReadSourceHeader(const QvxSource& source, QvxHeader* header) {
   uint8_t first[kQvxHeaderBytes];
   uint64_t available = source.length < kQvxHeaderBytes ? source.length : kQvxHeaderBytes;
   if (available < kSignatureBytes) return kQvxNotQvx;
-  if (!ReadAt(source, 0, first, available)) return kQvxReadError;
+  if (!ReadSourceRange(source, 0, first, available)) return kQvxReadError;
   return QvxReadHeader(first, available, header);
 }
 

@@ -43,3 +43,9 @@ const uint8_t kStoredSignature0 = 0xBD;       // 'B' complemented
 const uint8_t kStoredSignature1 = 0xB2;       // 'M' complemented
 const uint32_t kBiRgb = 0;
 const uint32_t kBiBitFields = 3;
+
+struct QvxSource;
+
+// Reads count bytes from offset of the source: copied from its memory span,
+// or through its reader. False when the reader fails.
+bool ReadSourceRange(const QvxSource& source, uint64_t offset, uint8_t* out, uint64_t count);

@@ -94,6 +94,11 @@ struct QvxHeader {
 // for a short header of 16 to 39 bytes).
 const uint32_t kQvxHeaderBytes = 54;
 
+// Where the header bytes that are read end, from the first 18 bytes (the
+// file header and the stored header size): 26 for the core form, 14 + biSize
+// for a short header, else 54.
+uint32_t QvxHeaderEnd(const uint8_t* first);
+
 // Reads the headers from the first available bytes, complementing private
 // copies only. kQvxNotQvx for fewer than 18 bytes, a wrong signature, or
 // data that ends inside the header it needs.

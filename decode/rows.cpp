@@ -129,34 +129,38 @@ void CopyRow(const uint8_t* src, uint8_t* dst, uint64_t count) {
   std::memcpy(dst, src, static_cast<size_t>(count));
 }
 
-bool CopyRowScan16(const uint8_t* src, uint8_t* dst, uint64_t count, uint64_t width, const QvxCpu& cpu) {
+namespace {
+
+// Tells whether any of the first width 16-bit pixels at src has bit 15 set;
+// with dst given, the whole groups that the wide loop reads are copied
+// there as well. *done gets the bytes copied.
+bool Scan16(const uint8_t* src, uint8_t* dst, uint64_t width, const QvxCpu& cpu, uint64_t* done) {
   uint64_t pixelBytes = 2 * width;
-  uint64_t done = 0;
   bool any = false;
+  *done = 0;
 #if TAVKO_ROWS_X86
-  if (cpu.sse2) any = CopyScan16Sse2(src, dst, pixelBytes, &done);
+  if (cpu.sse2) any = CopyScan16Sse2(src, dst, pixelBytes, done);
 #else
   (void)cpu;
 #endif
   uint32_t high = 0;
-  for (uint64_t i = done + 1; i < pixelBytes; i += 2) high |= src[i];
-  // The rest of the row, padding included, is copied but not scanned.
-  std::memcpy(dst + done, src + done, static_cast<size_t>(count - done));
+  for (uint64_t i = *done + 1; i < pixelBytes; i += 2) high |= src[i];
   return any || (high & 0x80) != 0;
 }
 
-bool ScanRow16(const uint8_t* row, uint64_t width, const QvxCpu& cpu) {
-  uint64_t pixelBytes = 2 * width;
+}  // namespace
+
+bool CopyRowScan16(const uint8_t* src, uint8_t* dst, uint64_t count, uint64_t width, const QvxCpu& cpu) {
   uint64_t done = 0;
-  bool any = false;
-#if TAVKO_ROWS_X86
-  if (cpu.sse2) any = CopyScan16Sse2(row, nullptr, pixelBytes, &done);
-#else
-  (void)cpu;
-#endif
-  uint32_t high = 0;
-  for (uint64_t i = done + 1; i < pixelBytes; i += 2) high |= row[i];
-  return any || (high & 0x80) != 0;
+  bool any = Scan16(src, dst, width, cpu, &done);
+  // The rest of the row, padding included, is copied but not scanned.
+  std::memcpy(dst + done, src + done, static_cast<size_t>(count - done));
+  return any;
+}
+
+bool ScanRow16(const uint8_t* row, uint64_t width, const QvxCpu& cpu) {
+  uint64_t done = 0;
+  return Scan16(row, nullptr, width, cpu, &done);
 }
 
 void Expand2To4(const uint8_t* src, uint8_t* dst, uint64_t sourceBytes, const QvxCpu& cpu) {

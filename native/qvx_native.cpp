@@ -9,6 +9,13 @@
 
 namespace {
 
+// A reader over an open file from offset.
+struct NativeFileSource {
+  int fd;
+  uint64_t offset;
+  QvxSource source;
+};
+
 struct PlainBlocks {
   NativeBitmap* out;
   uint8_t* scratch;
@@ -82,15 +89,9 @@ QvxStatus DecodeQvxMemory(const uint8_t* bytes, uint64_t length, const QvxOption
   return Decode(QvxMemorySource(bytes, length), options, progress, progressContext, out);
 }
 
-void OpenNativeFileSource(int fd, uint64_t offset, uint64_t fileSize, NativeFileSource* out) {
-  out->fd = fd;
-  out->offset = offset;
-  out->source = QvxSource{nullptr, offset <= fileSize ? fileSize - offset : 0, ReadRange, out};
-}
-
 QvxStatus DecodeQvxFile(int fd, uint64_t offset, uint64_t fileSize, const QvxOptions& options,
                         QvxProgress progress, void* progressContext, NativeBitmap* out) {
-  NativeFileSource file;
-  OpenNativeFileSource(fd, offset, fileSize, &file);
+  NativeFileSource file = {fd, offset, {}};
+  file.source = QvxSource{nullptr, offset <= fileSize ? fileSize - offset : 0, ReadRange, &file};
   return Decode(file.source, options, progress, progressContext, out);
 }

@@ -26,11 +26,3 @@ QvxStatus DecodeQvxMemory(const uint8_t* bytes, uint64_t length, const QvxOption
 // that fails or comes back short is kQvxReadError.
 QvxStatus DecodeQvxFile(int fd, uint64_t offset, uint64_t fileSize, const QvxOptions& options,
                         QvxProgress progress, void* progressContext, NativeBitmap* out);
-
-// A reader over an open file from offset, for the core's other calls.
-struct NativeFileSource {
-  int fd;
-  uint64_t offset;
-  QvxSource source;
-};
-void OpenNativeFileSource(int fd, uint64_t offset, uint64_t fileSize, NativeFileSource* out);

@@ -20,15 +20,6 @@ const uint64_t kDeliveredHeaderBytes = 40;
 
 uint64_t RowStride(uint64_t k) { return (k + 3) / 4 * 4; }
 
-uint32_t Complemented32(const uint8_t* p) { return ~ReadU32(p); }
-
-// Where the header bytes that decide recognition end, for a stored header size.
-size_t HeadEnd(uint32_t storedSize) {
-  if (storedSize == kCoreHeaderSize) return kCoreHeaderEnd;
-  if (storedSize >= kShortHeaderMin && storedSize < kInfoHeaderBytes) return kFileHeaderBytes + storedSize;
-  return kInfoHeaderEnd;
-}
-
 void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
@@ -84,12 +75,14 @@ QvxHeadKind QvxReadHead(const uint8_t* head, size_t n, QvxHead* out) {
   if (n >= 1 && head[0] != kStoredSignature0) return QvxHeadKind::kNotQvx;
   if (n >= 2 && head[1] != kStoredSignature1) return QvxHeadKind::kNotQvx;
   if (n < kSignatureBytes) return QvxHeadKind::kNeedMore;
-  size_t end = HeadEnd(Complemented32(head + kFileHeaderBytes));
+  size_t end = QvxHeaderEnd(head);
   if (n < end) return QvxHeadKind::kNeedMore;
 
   QvxHeader header;
   if (QvxReadHeader(head, end, &header) != kQvxOk || !QvxIsSupported(header, false, 0)) return QvxHeadKind::kNotQvx;
-  QvxOptions options = QvxDefaultOptions();
+  // The plan needs the default depths only, not the processor.
+  QvxOptions options = {};
+  options.maxBlockBytes = UINT64_MAX;
   QvxPlan plan;
   QvxStatus planned = QvxPlanDecode(header, options, UINT64_MAX, &plan);
   if (planned == kQvxNoMemory) return QvxHeadKind::kTooLarge;
