@@ -39,7 +39,7 @@ target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
 target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR} ${TAVKO_STB_INCLUDE_DIR})
 target_link_libraries(tavko_test_common PUBLIC tavko_tools)
 
-set(TAVKO_TEST_DEFINES TAVKO_SHARED_DIR="${TAVKO_SHARED_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+set(TAVKO_TEST_DEFINES TAVKO_CORPUS_DIR="${TAVKO_CORPUS_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 add_executable(tavko_unit_tests
   tests/unit/helpers.cpp
@@ -108,7 +108,7 @@ target_link_libraries(tavko_digest PRIVATE tavko_native tavko_test_common)
 # The recorded digests of the samples and seeds; remake them, after a
 # deliberate change, with tests/scripts/digest-expected.sh ... --update.
 add_test(NAME digest.expected COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/digest-expected.sh
-  $<TARGET_FILE:tavko_digest> ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
+  $<TARGET_FILE:tavko_digest> ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
   ${CMAKE_SOURCE_DIR}/tests/data ${CMAKE_BINARY_DIR}/digest-expected)
 
 # Remakes the bundled sample pictures: cmake --build build/native --target samples
@@ -119,7 +119,7 @@ add_custom_target(samples COMMAND make_samples ${CMAKE_SOURCE_DIR}/samples DEPEN
 # Remakes the fuzzers' seed pictures: cmake --build build/native --target seeds
 add_executable(make_seeds fuzz/make_seeds.cpp)
 target_link_libraries(make_seeds PRIVATE tavko_test_common)
-add_custom_target(seeds COMMAND make_seeds ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples
+add_custom_target(seeds COMMAND make_seeds ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples
   ${CMAKE_SOURCE_DIR}/fuzz/seeds DEPENDS make_seeds)
 
 include(cmake/wine-tests.cmake)

@@ -6,7 +6,7 @@ set(TAVKO_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/win64" CACHE PATH "64-bit Windows
 set(TAVKO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
 set(TAVKO_SCRIPTS "${CMAKE_SOURCE_DIR}/tests/scripts")
 set(TAVKO_WINE_COMMON_ENV "TAVKO_WINEPREFIX=${TAVKO_WINEPREFIX}"
-  "TAVKO_SHARED_DIR=Z:${TAVKO_SHARED_DIR}"
+  "TAVKO_CORPUS_DIR=Z:${TAVKO_CORPUS_DIR}"
   "TAVKO_SAMPLES_DIR=Z:${CMAKE_SOURCE_DIR}/samples")
 set(TAVKO_WINE_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN32_DIR}/TAVKO.SPI")
 set(TAVKO_WINE64_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN64_DIR}/TAVKO.SPH")
@@ -36,7 +36,7 @@ foreach(bits 32 64)
   add_test(NAME ${wine}.dll_tests COMMAND ${TAVKO_SCRIPTS}/wine-run.sh ${dir}/tavko_wine_tests.exe --gtest_brief=1)
   add_test(NAME ${wine}.digest_match COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
     $<TARGET_FILE:tavko_digest> ${dir}/tavko_wine_tests.exe
-    ${TAVKO_SHARED_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds ${CMAKE_BINARY_DIR}/digest${suffix})
+    ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds ${CMAKE_BINARY_DIR}/digest${suffix})
   add_test(NAME ${wine}.registry COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/registry${suffix})
   add_test(NAME ${wine}.dialog COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh

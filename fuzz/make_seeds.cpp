@@ -1,6 +1,6 @@
 // Writes the fuzzers' seed pictures: the samples, every corpus BMP turned
 // into QVX (refused ones complemented as they stand), and small hand-made
-// edge cases. make_seeds SHARED_DIR SAMPLES_DIR OUT_DIR
+// edge cases. make_seeds CORPUS_DIR SAMPLES_DIR OUT_DIR
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,7 +21,7 @@ PictureShape Shape(uint32_t header, uint16_t bits, int32_t width, int32_t height
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: make_seeds SHARED_DIR SAMPLES_DIR OUT_DIR\n");
+    std::fprintf(stderr, "usage: make_seeds CORPUS_DIR SAMPLES_DIR OUT_DIR\n");
     return 2;
   }
   std::string out = argv[3];
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     ++written;
   };
   for (const char* set : {"g", "b"}) {
-    for (const std::string& path : FilesIn(std::string(argv[1]) + "/corpus/bmpsuite/" + set)) {
+    for (const std::string& path : FilesIn(std::string(argv[1]) + "/" + set)) {
       std::vector<uint8_t> bmp = ReadFileBytes(path), qvx;
       std::string why;
       if (!EncodeQvx(bmp, &qvx, &why)) {

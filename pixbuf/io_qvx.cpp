@@ -274,7 +274,7 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
   info->mime_types = const_cast<gchar**>(mimeTypes);
   info->extensions = const_cast<gchar**>(extensions);
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
-  info->license = const_cast<gchar*>("Proprietary");
+  info->license = const_cast<gchar*>("MIT");
 }
 
 }  // extern "C"

@@ -44,12 +44,12 @@ void Digest(const PluginExports& plugin, FILE* out, const std::string& name, cha
 
 }  // namespace
 
-bool WriteDigests(const PluginExports& plugin, const std::string& sharedDir, const std::string& samplesDir,
+bool WriteDigests(const PluginExports& plugin, const std::string& corpusDir, const std::string& samplesDir,
                   const std::string& seedsDir, const char* outPath) {
   FILE* out = std::fopen(outPath, "wb");
   if (!out) return false;
   for (const char* set : {"g", "b"}) {
-    for (const std::string& path : FilesIn(sharedDir + "/corpus/bmpsuite/" + set)) {
+    for (const std::string& path : FilesIn(corpusDir + "/" + set)) {
       std::vector<uint8_t> bmp = ReadFileBytes(path), qvx;
       std::string why;
       if (!EncodeQvx(bmp, &qvx, &why)) {

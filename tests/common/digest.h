@@ -7,7 +7,7 @@
 
 #include "tools/exports.h"
 
-// Pictures: the shared corpus (encoded where it can be), the samples (from
+// Pictures: the BMP Suite corpus (encoded where it can be), the samples (from
 // their files and from memory) and the fuzzers' seed pictures.
-bool WriteDigests(const PluginExports& plugin, const std::string& sharedDir, const std::string& samplesDir,
+bool WriteDigests(const PluginExports& plugin, const std::string& corpusDir, const std::string& samplesDir,
                   const std::string& seedsDir, const char* outPath);

@@ -184,8 +184,8 @@ TEST_P(EveryPicture, LoadsAsThePluginDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(Pictures, EveryPicture,
                          testing::Values(Group{"samples", TAVKO_SOURCE_DIR "/samples", false},
-                                         Group{"corpus_good", TAVKO_SHARED_DIR "/corpus/bmpsuite/g", true},
-                                         Group{"corpus_bad", TAVKO_SHARED_DIR "/corpus/bmpsuite/b", true},
+                                         Group{"corpus_good", TAVKO_CORPUS_DIR "/g", true},
+                                         Group{"corpus_bad", TAVKO_CORPUS_DIR "/b", true},
                                          Group{"fuzz_seeds", TAVKO_SOURCE_DIR "/fuzz/seeds", false}),
                          [](const testing::TestParamInfo<Group>& info) { return std::string(info.param.name); });
 

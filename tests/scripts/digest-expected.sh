@@ -2,7 +2,7 @@
 # The blocks delivered for the samples and the fuzzers' seed pictures, with
 # the options clear and set, must hash as recorded in tests/data: a changed
 # header field or pixel byte fails here even where both builds agree.
-# digest-expected.sh NATIVE_DIGEST SHARED_DIR SAMPLES_DIR SEEDS_DIR DATA_DIR OUT_DIR [--update]
+# digest-expected.sh NATIVE_DIGEST CORPUS_DIR SAMPLES_DIR SEEDS_DIR DATA_DIR OUT_DIR [--update]
 set -euo pipefail
 native=$1 shared=$2 samples=$3 seeds=$4 data=$5 out=$6 update=${7:-}
 mkdir -p "$out"

@@ -1,24 +1,24 @@
 #!/usr/bin/env bash
 # The Linux build and TAVKO.SPI under Wine must answer alike for every test
-# picture (the shared corpus, the samples and the fuzzers' seeds): same
+# picture (the BMP Suite corpus, the samples and the fuzzers' seeds): same
 # result codes, same blocks byte for byte; once with every option clear and
 # once with "16", "32" and "MMX" set.
-# digest-match.sh NATIVE_DIGEST WINE_TESTS_EXE SHARED_DIR SAMPLES_DIR SEEDS_DIR OUT_DIR
+# digest-match.sh NATIVE_DIGEST WINE_TESTS_EXE CORPUS_DIR SAMPLES_DIR SEEDS_DIR OUT_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
-native=$1 exe=$2 shared=$3 samples=$4 seeds=$5 out=$6
+native=$1 exe=$2 corpus=$3 samples=$4 seeds=$5 out=$6
 key='HKCU\Software\Qe.\tavko'
 rm -rf "$out"; mkdir -p "$out"
 for round in clear options; do
   if [ $round = options ]; then
-    "$native" "$shared" "$samples" "$seeds" "$out/native-$round.txt" --options
+    "$native" "$corpus" "$samples" "$seeds" "$out/native-$round.txt" --options
     for value in 16 32 MMX; do wine reg add "$key" /v $value /t REG_DWORD /d 1 /f >/dev/null; done
   else
-    "$native" "$shared" "$samples" "$seeds" "$out/native-$round.txt"
+    "$native" "$corpus" "$samples" "$seeds" "$out/native-$round.txt"
     wine reg delete "$key" /f >/dev/null 2>&1 || true
   fi
-  TAVKO_SHARED_DIR=$(winpath "$shared") TAVKO_SAMPLES_DIR=$(winpath "$samples") TAVKO_SEEDS_DIR=$(winpath "$seeds") \
+  TAVKO_CORPUS_DIR=$(winpath "$corpus") TAVKO_SAMPLES_DIR=$(winpath "$samples") TAVKO_SEEDS_DIR=$(winpath "$seeds") \
     wine "$exe" --digest "$(winpath "$out")/wine-$round.txt"
   if ! diff -u "$out/native-$round.txt" "$out/wine-$round.txt"; then
     echo "TAVKO.SPI under Wine differs from the Linux build ($round)"

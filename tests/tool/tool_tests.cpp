@@ -88,8 +88,8 @@ class Tool : public ::testing::Test {
 };
 
 const std::string kSamples = TAVKO_SOURCE_DIR "/samples";
-const std::string kGood = TAVKO_SHARED_DIR "/corpus/bmpsuite/g";
-const std::string kBad = TAVKO_SHARED_DIR "/corpus/bmpsuite/b";
+const std::string kGood = TAVKO_CORPUS_DIR "/g";
+const std::string kBad = TAVKO_CORPUS_DIR "/b";
 
 TEST_F(Tool, EncodeThenDecodeGivesBackEveryStorableCorpusPicture) {
   int matched = 0;

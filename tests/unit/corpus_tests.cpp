@@ -1,4 +1,4 @@
-// Real bitmaps: every BMP of the shared corpus turned into QVX, decoded, and
+// Real bitmaps: every BMP of the BMP Suite corpus turned into QVX, decoded, and
 // compared pixel for pixel with an independent BMP reader.
 #include <algorithm>
 #include <cstring>
@@ -12,8 +12,8 @@
 
 namespace {
 
-const std::string kGood = std::string(TAVKO_SHARED_DIR) + "/corpus/bmpsuite/g";
-const std::string kBad = std::string(TAVKO_SHARED_DIR) + "/corpus/bmpsuite/b";
+const std::string kGood = std::string(TAVKO_CORPUS_DIR) + "/g";
+const std::string kBad = std::string(TAVKO_CORPUS_DIR) + "/b";
 
 class Corpus : public PluginTest {};
 

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   // stored as 1 give the Windows build.
   bool options = argc == 6 && std::string(argv[5]) == "--options";
   if (argc != 5 && !options) {
-    std::fprintf(stderr, "usage: digest SHARED_DIR SAMPLES_DIR SEEDS_DIR OUT [--options]\n");
+    std::fprintf(stderr, "usage: digest CORPUS_DIR SAMPLES_DIR SEEDS_DIR OUT [--options]\n");
     return 2;
   }
   PluginSettings.keep16 = PluginSettings.keep32 = PluginSettings.useMmx = options ? 1 : 0;

@@ -9,8 +9,8 @@
 namespace {
 
 TEST(DllDecode, CorpusFromFileAndMemoryAgree) {
-  std::vector<std::string> files = FilesIn(SharedDir() + "/corpus/bmpsuite/g");
-  ASSERT_GT(files.size(), 20u) << SharedDir();
+  std::vector<std::string> files = FilesIn(CorpusDir() + "/g");
+  ASSERT_GT(files.size(), 20u) << CorpusDir();
   std::string temp = TempDir() + "tavko-corpus.qvx";
   int decoded = 0;
   for (const std::string& path : files) {

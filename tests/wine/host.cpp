@@ -41,7 +41,7 @@ void ReloadPlugin(const int* options) {
   PluginModule = GetModuleHandleA(kPluginFileName);
 }
 
-std::string SharedDir() { return Env("TAVKO_SHARED_DIR", "Z:/work/shared"); }
+std::string CorpusDir() { return Env("TAVKO_CORPUS_DIR", "corpus"); }
 std::string SamplesDir() { return Env("TAVKO_SAMPLES_DIR", "samples"); }
 std::string TempDir() {
   char path[MAX_PATH];
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   PluginModule = GetModuleHandleA(kPluginFileName);
   // --digest FILE: write the digest of every decode instead of testing.
   if (argc == 3 && std::strcmp(argv[1], "--digest") == 0)
-    return WriteDigests(Plugin, SharedDir(), SamplesDir(), Env("TAVKO_SEEDS_DIR", "seeds"), argv[2]) ? 0 : 1;
+    return WriteDigests(Plugin, CorpusDir(), SamplesDir(), Env("TAVKO_SEEDS_DIR", "seeds"), argv[2]) ? 0 : 1;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

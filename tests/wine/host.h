@@ -14,7 +14,7 @@ extern PluginExports Plugin;
 extern HMODULE PluginModule;
 
 // Folders given by the test runner (Windows paths).
-std::string SharedDir();
+std::string CorpusDir();
 std::string SamplesDir();
 std::string TempDir();
 

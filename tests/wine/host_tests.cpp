@@ -274,7 +274,7 @@ TEST(DllHost, ADibSectionFromTheBlocksShowsWhatGdiReadsFromTheOriginal) {
   const int kept[3] = {1, 1, 0};
   for (bool withOptions : {false, true}) {
     ReloadPlugin(withOptions ? kept : nullptr);
-    for (const std::string& path : FilesIn(SharedDir() + "/corpus/bmpsuite/g")) {
+    for (const std::string& path : FilesIn(CorpusDir() + "/g")) {
       SCOPED_TRACE(path + (withOptions ? " (16 and 32 kept)" : ""));
       std::vector<uint8_t> original = ReadFileBytes(path), qvx;
       std::string why;
