@@ -34,7 +34,7 @@ namespace {
 const int kExitOk = 0;
 const int kExitFailed = 1;
 const int kExitUsage = 2;
-const char kVersion[] = "0.05";
+const char kVersion[] = TAVKO_VERSION;
 
 const char kUsage[] =
     "usage: tavko COMMAND [ARGS]\n"
