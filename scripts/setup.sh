@@ -20,7 +20,9 @@ for p in cmake g++ make file libgtest-dev libbenchmark-dev libpng-dev libdeflate
          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev \
          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
          wine wine32:i386 wine64 xvfb xdotool imagemagick valgrind man-db clang-14 libclang-rt-14-dev \
-         libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog dbus-daemon; do
+         libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog dbus-daemon \
+         libcli11-dev qtbase5-dev qt6-base-dev qt6-base-dev-tools lximage-qt nsis zip unzip \
+         debhelper dpkg-dev fakeroot lintian; do
   have "$p" || need+=("$p")
 done
 
