@@ -8,6 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
 native=$1 exe=$2 corpus=$3 samples=$4 seeds=$5 out=$6
+need_wine_for "$exe"
 key='HKCU\Software\Qe.\tavko'
 rm -rf "$out"; mkdir -p "$out"
 for round in clear options; do

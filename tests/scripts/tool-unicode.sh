@@ -22,7 +22,9 @@ for entry in "写真の絵:no" "café crème:yes" "🖼 picture:no"; do
     fail "64-bit: $name"
   cmp -s "$out/plain.png" "$out/$name 64.png" || fail "64-bit: $name decoded differently"
   wine "$win64/tavko.exe" info "$(winpath "$out/$name.qvx")" | grep -q "QVX picture, 160 x 120" || fail "64-bit info: $name"
-  if wine "$win32/tavko.exe" decode "$(winpath "$out/$name.qvx")" "$(winpath "$out/$name 32.png")" 2>"$out/err"; then
+  if ! wine_runs "$win32/tavko.exe"; then
+    :  # 32-bit programs cannot run on this machine
+  elif wine "$win32/tavko.exe" decode "$(winpath "$out/$name.qvx")" "$(winpath "$out/$name 32.png")" 2>"$out/err"; then
     [ "$ansi" = yes ] || fail "32-bit decoded a name its code page cannot hold: $name"
     cmp -s "$out/plain.png" "$out/$name 32.png" || fail "32-bit: $name decoded differently"
   else
@@ -32,4 +34,5 @@ for entry in "写真の絵:no" "café crème:yes" "🖼 picture:no"; do
   fi
   checks=$((checks + 1))
 done
-echo "$checks names through both tools"
+wine_runs "$win32/tavko.exe" && echo "$checks names through both tools" ||
+  echo "$checks names through the 64-bit tool (this machine cannot run the 32-bit one)"

@@ -6,11 +6,17 @@
 # input; the Windows build expands
 # wildcards itself, decodes a picture whose sizes pass 32 bits when
 # multiplied out, and says why it cannot open the dialog without a display.
-# tool-wine-match.sh NATIVE_TAVKO WIN32_DIR SAMPLES_DIR OUT_DIR
+# tool-wine-match.sh NATIVE_TAVKO WIN32_DIR SAMPLES_DIR OUT_DIR [WIN64_DIR]
+# (the 64-bit build stands in where 32-bit programs cannot run)
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
 native=$1 win32=$2 samples=$3 out=$4
+if ! wine_runs "$win32/tavko.exe" && [ -n "${5:-}" ]; then
+  echo "this machine cannot run 32-bit x86 programs: checking the 64-bit tavko.exe"
+  win32=$5
+fi
+need_wine_for "$win32/tavko.exe"
 rm -rf "$out"; mkdir -p "$out/linux" "$out/windows"
 tavko() { wine "$win32/tavko.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 count=0

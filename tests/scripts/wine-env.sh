@@ -7,3 +7,24 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Windows path of a Unix path, through Wine's Z: drive.
 winpath() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+
+# Some machines run 64-bit x86 programs only (sandboxes such as gVisor give
+# "Exec format error" for 32-bit ones), and then Wine's 32-bit side cannot
+# start. There the tests run Wine's 64-bit loader and skip what needs 32-bit
+# Windows programs (exit 77, which ctest counts as skipped).
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  TAVKO_WINE32=1
+else
+  TAVKO_WINE32=0
+  export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only:$PATH"
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+export TAVKO_WINE32
+# Whether a Windows program (PE file) runs under Wine on this machine.
+wine_runs() { [ "$TAVKO_WINE32" = 1 ] || ! file -b "$1" | grep -q 'Intel 80386'; }
+# Ends the script as skipped when the Windows program cannot run here.
+need_wine_for() {
+  wine_runs "$1" && return 0
+  echo "skipped: this machine cannot run 32-bit x86 programs, so Wine cannot run $(basename "$1")"
+  exit 77
+}

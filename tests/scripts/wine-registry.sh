@@ -6,6 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
 win32=$1 samples=$2 out=$3
+need_wine_for "$win32/tavko.exe"
 rm -rf "$out"; mkdir -p "$out"
 key='HKCU\Software\Qe.\tavko'
 card16=$(winpath "$samples/card16.qvx") card32=$(winpath "$samples/card32.qvx")

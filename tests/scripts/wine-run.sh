@@ -3,4 +3,5 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
+need_wine_for "$1"
 exec wine "$@"
