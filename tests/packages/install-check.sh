@@ -37,6 +37,7 @@ cc -o "$work/pixbuf_open" "$src/tests/packages/pixbuf_open.c" $(pkg-config --cfl
 
 purge() { dpkg_locked --purge "${packages[@]}" >"$work/purge.log" 2>&1; }
 trap purge EXIT
+trap 'exit 130' INT TERM HUP
 echo "install-check: dpkg -i ${debs[*]##*/}"
 dpkg_locked -i "${debs[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
 
