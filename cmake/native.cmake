@@ -18,54 +18,57 @@ add_library(tavko_linux STATIC native/qvx_native.cpp)
 target_compile_options(tavko_linux PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko_linux PUBLIC tavko_core)
 
-# For tests only: the plug-in's front end over the stand-in for Windows
-# services, which can make any acquiring call fail.
-add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} tests/standin/standin.cpp)
-target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko_native PUBLIC tavko_core)
-
 add_library(tavko_tools STATIC tools/qvx.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})
 
 include(CTest)
-find_package(GTest REQUIRED)
-include(GoogleTest)
+# BUILD_TESTING off (as the Debian packages build) makes the product alone:
+# tavko and the desktop loader, with none of the tests' or benchmarks' needs
+# (GoogleTest, Google Benchmark, stb, Wine, mingw).
+if(BUILD_TESTING)
+  # The plug-in's front end over the stand-in for Windows services, which
+  # can make any acquiring call fail.
+  add_library(tavko_native STATIC ${TAVKO_PLUGIN_SOURCES} tests/standin/standin.cpp)
+  target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
+  target_link_libraries(tavko_native PUBLIC tavko_core)
 
-add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/files.cpp tests/common/stb_impl.cpp)
-add_library(tavko_test_capture STATIC tests/common/capture.cpp)
-target_include_directories(tavko_test_capture PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
-target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
-target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR} ${TAVKO_STB_INCLUDE_DIR})
-target_link_libraries(tavko_test_common PUBLIC tavko_tools)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
 
-set(TAVKO_TEST_DEFINES TAVKO_CORPUS_DIR="${TAVKO_CORPUS_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  add_library(tavko_test_common STATIC tests/common/pictures.cpp tests/common/files.cpp tests/common/stb_impl.cpp)
+  add_library(tavko_test_capture STATIC tests/common/capture.cpp)
+  target_include_directories(tavko_test_capture PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+  target_link_libraries(tavko_test_capture PUBLIC tavko_native GTest::gtest)
+  target_include_directories(tavko_test_common PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR} ${TAVKO_STB_INCLUDE_DIR})
+  target_link_libraries(tavko_test_common PUBLIC tavko_tools)
 
-add_executable(tavko_unit_tests
-  tests/unit/helpers.cpp
-  tests/unit/entry_tests.cpp
-  tests/unit/options_tests.cpp
-  tests/unit/recognize_tests.cpp
-  tests/unit/decode_tests.cpp
-  tests/unit/corpus_tests.cpp
-  tests/unit/settings_tests.cpp
-  tests/unit/fault_tests.cpp
-  tests/unit/thread_tests.cpp
-  tests/unit/rows_tests.cpp
-  tests/unit/core_tests.cpp
-)
-target_link_libraries(tavko_unit_tests PRIVATE tavko_linux tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
-target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
+  set(TAVKO_TEST_DEFINES TAVKO_CORPUS_DIR="${TAVKO_CORPUS_DIR}" TAVKO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
-target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
-target_compile_definitions(tavko_thread_tests PRIVATE ${TAVKO_TEST_DEFINES})
+  add_executable(tavko_unit_tests
+    tests/unit/helpers.cpp
+    tests/unit/entry_tests.cpp
+    tests/unit/options_tests.cpp
+    tests/unit/recognize_tests.cpp
+    tests/unit/decode_tests.cpp
+    tests/unit/corpus_tests.cpp
+    tests/unit/settings_tests.cpp
+    tests/unit/fault_tests.cpp
+    tests/unit/thread_tests.cpp
+    tests/unit/rows_tests.cpp
+    tests/unit/core_tests.cpp
+  )
+  target_link_libraries(tavko_unit_tests PRIVATE tavko_linux tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
+  target_compile_definitions(tavko_unit_tests PRIVATE ${TAVKO_TEST_DEFINES})
+
+  add_executable(tavko_thread_tests tests/unit/thread_tests.cpp)
+  target_link_libraries(tavko_thread_tests PRIVATE tavko_native tavko_test_common tavko_test_capture GTest::gtest GTest::gtest_main)
+  target_compile_definitions(tavko_thread_tests PRIVATE ${TAVKO_TEST_DEFINES})
+endif()
 
 if(TAVKO_SANITIZE)
   return()
 endif()
-
-gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
 # The command-line tool.
 find_package(PNG REQUIRED)
@@ -92,47 +95,52 @@ install(FILES docs/tavko.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ta
 install(FILES docs/tavko.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tavko
   COMPONENT tavko)
 
-add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
-target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
-target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
-add_dependencies(tavko_tool_tests tavko)
-gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
-add_test(NAME tool.install COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/tool-install.sh ${CMAKE_BINARY_DIR}
-  ${CMAKE_BINARY_DIR}/install-check)
+if(BUILD_TESTING)
+  gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
-# Writes the Linux build's answers for every test picture, to compare with
-# TAVKO.SPI under Wine.
-add_executable(tavko_digest tests/unit/digest_main.cpp tests/common/digest.cpp tools/exports_native.cpp)
-target_link_libraries(tavko_digest PRIVATE tavko_native tavko_test_common)
+  add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
+  target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
+  target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
+  add_dependencies(tavko_tool_tests tavko)
+  gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+  add_test(NAME tool.install COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/tool-install.sh ${CMAKE_BINARY_DIR}
+    ${CMAKE_BINARY_DIR}/install-check)
 
-# The recorded digests of the samples and seeds; remake them, after a
-# deliberate change, with tests/scripts/digest-expected.sh ... --update.
-add_test(NAME digest.expected COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/digest-expected.sh
-  $<TARGET_FILE:tavko_digest> ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
-  ${CMAKE_SOURCE_DIR}/tests/data ${CMAKE_BINARY_DIR}/digest-expected)
+  # Writes the Linux build's answers for every test picture, to compare with
+  # TAVKO.SPI under Wine.
+  add_executable(tavko_digest tests/unit/digest_main.cpp tests/common/digest.cpp tools/exports_native.cpp)
+  target_link_libraries(tavko_digest PRIVATE tavko_native tavko_test_common)
 
-# Remakes the bundled sample pictures: cmake --build build/native --target samples
-add_executable(make_samples tools/make_samples.cpp)
-target_link_libraries(make_samples PRIVATE tavko_tools)
-add_custom_target(samples COMMAND make_samples ${CMAKE_SOURCE_DIR}/samples DEPENDS make_samples)
+  # The recorded digests of the samples and seeds; remake them, after a
+  # deliberate change, with tests/scripts/digest-expected.sh ... --update.
+  add_test(NAME digest.expected COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/digest-expected.sh
+    $<TARGET_FILE:tavko_digest> ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds
+    ${CMAKE_SOURCE_DIR}/tests/data ${CMAKE_BINARY_DIR}/digest-expected)
 
-# Remakes the fuzzers' seed pictures: cmake --build build/native --target seeds
-add_executable(make_seeds fuzz/make_seeds.cpp)
-target_link_libraries(make_seeds PRIVATE tavko_test_common)
-add_custom_target(seeds COMMAND make_seeds ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples
-  ${CMAKE_SOURCE_DIR}/fuzz/seeds DEPENDS make_seeds)
+  # Remakes the bundled sample pictures: cmake --build build/native --target samples
+  add_executable(make_samples tools/make_samples.cpp)
+  target_link_libraries(make_samples PRIVATE tavko_tools)
+  add_custom_target(samples COMMAND make_samples ${CMAKE_SOURCE_DIR}/samples DEPENDS make_samples)
 
-include(cmake/wine-tests.cmake)
-include(cmake/checks.cmake)
+  # Remakes the fuzzers' seed pictures: cmake --build build/native --target seeds
+  add_executable(make_seeds fuzz/make_seeds.cpp)
+  target_link_libraries(make_seeds PRIVATE tavko_test_common)
+  add_custom_target(seeds COMMAND make_seeds ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples
+    ${CMAKE_SOURCE_DIR}/fuzz/seeds DEPENDS make_seeds)
 
-# Benchmarks: build/native/tavko_bench, or bench/run.sh for both builds.
-find_package(benchmark REQUIRED)
-add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
-target_include_directories(tavko_bench PRIVATE ${TAVKO_STB_INCLUDE_DIR})
-target_link_libraries(tavko_bench PRIVATE tavko_linux tavko_native tavko_test_common benchmark::benchmark)
+  include(cmake/wine-tests.cmake)
+  include(cmake/checks.cmake)
 
-# What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko
-add_executable(png_bench bench/png_bench.cpp)
-target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
+  # Benchmarks: build/native/tavko_bench, or bench/run.sh for both builds.
+  find_package(benchmark REQUIRED)
+  add_executable(tavko_bench bench/bench.cpp tools/exports_native.cpp)
+  target_include_directories(tavko_bench PRIVATE ${TAVKO_STB_INCLUDE_DIR})
+  target_link_libraries(tavko_bench PRIVATE tavko_linux tavko_native tavko_test_common benchmark::benchmark)
+
+  # What PNG writing costs in whole runs of tavko: build/native/png_bench build/native/tavko
+  add_executable(png_bench bench/png_bench.cpp)
+  target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
+endif()
 
 include(cmake/pixbuf.cmake)
+include(cmake/uninstall.cmake)

@@ -24,67 +24,73 @@ target_link_options(pixbufloader-qvx PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-und
 set_target_properties(pixbufloader-qvx PROPERTIES CXX_VISIBILITY_PRESET hidden
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pixbuf)
 
-# A loader cache naming Debian's loaders and the freshly built module, for
-# the tests and the benchmark (GDK_PIXBUF_MODULE_FILE).
-set(TAVKO_PIXBUF_CACHE ${CMAKE_BINARY_DIR}/pixbuf/loaders.cache)
-add_custom_command(OUTPUT ${TAVKO_PIXBUF_CACHE}
-  COMMAND sh -c "\"$0\" \"$1\"/*.so \"$2\" >\"$3\"" ${GDK_PIXBUF_QUERY_LOADERS}
-    ${GDK_PIXBUF_SYSTEM_MODULEDIR} $<TARGET_FILE:pixbufloader-qvx> ${TAVKO_PIXBUF_CACHE}
-  DEPENDS pixbufloader-qvx VERBATIM)
-# gdk-pixbuf picks a loader for a file by the MIME type that GIO finds from
-# the content, so the tests also get a MIME database holding image/x-qvx
-# (XDG_DATA_HOME).
-set(TAVKO_PIXBUF_SHARE ${CMAKE_BINARY_DIR}/pixbuf/share)
-add_custom_command(OUTPUT ${TAVKO_PIXBUF_SHARE}/mime/mime.cache
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml ${TAVKO_PIXBUF_SHARE}/mime/packages/tavko-qvx.xml
-  COMMAND update-mime-database ${TAVKO_PIXBUF_SHARE}/mime
-  DEPENDS ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml VERBATIM)
-add_custom_target(pixbuf_cache ALL DEPENDS ${TAVKO_PIXBUF_CACHE} ${TAVKO_PIXBUF_SHARE}/mime/mime.cache)
-set(TAVKO_PIXBUF_ENV GDK_PIXBUF_MODULE_FILE=${TAVKO_PIXBUF_CACHE} XDG_DATA_HOME=${TAVKO_PIXBUF_SHARE})
+if(BUILD_TESTING)
+  # A loader cache naming Debian's loaders and the freshly built module, for
+  # the tests and the benchmark (GDK_PIXBUF_MODULE_FILE).
+  set(TAVKO_PIXBUF_CACHE ${CMAKE_BINARY_DIR}/pixbuf/loaders.cache)
+  add_custom_command(OUTPUT ${TAVKO_PIXBUF_CACHE}
+    COMMAND sh -c "\"$0\" \"$1\"/*.so \"$2\" >\"$3\"" ${GDK_PIXBUF_QUERY_LOADERS}
+      ${GDK_PIXBUF_SYSTEM_MODULEDIR} $<TARGET_FILE:pixbufloader-qvx> ${TAVKO_PIXBUF_CACHE}
+    DEPENDS pixbufloader-qvx VERBATIM)
+  # gdk-pixbuf picks a loader for a file by the MIME type that GIO finds from
+  # the content, so the tests also get a MIME database holding image/x-qvx
+  # (XDG_DATA_HOME).
+  set(TAVKO_PIXBUF_SHARE ${CMAKE_BINARY_DIR}/pixbuf/share)
+  add_custom_command(OUTPUT ${TAVKO_PIXBUF_SHARE}/mime/mime.cache
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml ${TAVKO_PIXBUF_SHARE}/mime/packages/tavko-qvx.xml
+    COMMAND update-mime-database ${TAVKO_PIXBUF_SHARE}/mime
+    DEPENDS ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml VERBATIM)
+  add_custom_target(pixbuf_cache ALL DEPENDS ${TAVKO_PIXBUF_CACHE} ${TAVKO_PIXBUF_SHARE}/mime/mime.cache)
+  set(TAVKO_PIXBUF_ENV GDK_PIXBUF_MODULE_FILE=${TAVKO_PIXBUF_CACHE} XDG_DATA_HOME=${TAVKO_PIXBUF_SHARE})
 
-# Tests: the module loaded through gdk-pixbuf, compared with the adapter's
-# and the plug-in's own decode.
-add_executable(tavko_pixbuf_tests tests/pixbuf/loader_tests.cpp tests/pixbuf/reference.cpp)
-target_compile_options(tavko_pixbuf_tests PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko_pixbuf_tests PRIVATE tavko_pixbuf_core tavko_native tavko_test_common
-  PkgConfig::GDK_PIXBUF GTest::gtest GTest::gtest_main)
-target_compile_definitions(tavko_pixbuf_tests PRIVATE ${TAVKO_TEST_DEFINES}
-  TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
-add_dependencies(tavko_pixbuf_tests pixbuf_cache)
-gtest_discover_tests(tavko_pixbuf_tests TEST_PREFIX pixbuf. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+  # Tests: the module loaded through gdk-pixbuf, compared with the adapter's
+  # and the plug-in's own decode.
+  add_executable(tavko_pixbuf_tests tests/pixbuf/loader_tests.cpp tests/pixbuf/reference.cpp)
+  target_compile_options(tavko_pixbuf_tests PRIVATE ${TAVKO_WARNINGS})
+  target_link_libraries(tavko_pixbuf_tests PRIVATE tavko_pixbuf_core tavko_native tavko_test_common
+    PkgConfig::GDK_PIXBUF GTest::gtest GTest::gtest_main)
+  target_compile_definitions(tavko_pixbuf_tests PRIVATE ${TAVKO_TEST_DEFINES}
+    TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
+  add_dependencies(tavko_pixbuf_tests pixbuf_cache)
+  gtest_discover_tests(tavko_pixbuf_tests TEST_PREFIX pixbuf. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
-# The same tests under valgrind: no memory fault, nothing definitely lost.
-add_test(NAME pixbuf.valgrind COMMAND valgrind -q --leak-check=full --errors-for-leak-kinds=definite
-  --show-leak-kinds=definite --error-exitcode=9 $<TARGET_FILE:tavko_pixbuf_tests> --gtest_brief=1)
-set_tests_properties(pixbuf.valgrind PROPERTIES TIMEOUT 600)
-add_test(NAME pixbuf.thumbnailer COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/thumbnailer.sh
-  ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/thumbnailer-test)
-add_test(NAME pixbuf.install COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/install.sh
-  ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/pixbuf/install-test)
-add_test(NAME pixbuf.eog COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/eog.sh
-  ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/eog-test)
-set_tests_properties(pixbuf.thumbnailer pixbuf.eog PROPERTIES ENVIRONMENT "${TAVKO_PIXBUF_ENV}")
-set_tests_properties(pixbuf.eog PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+  # The same tests under valgrind: no memory fault, nothing definitely lost.
+  add_test(NAME pixbuf.valgrind COMMAND valgrind -q --leak-check=full --errors-for-leak-kinds=definite
+    --show-leak-kinds=definite --error-exitcode=9 $<TARGET_FILE:tavko_pixbuf_tests> --gtest_brief=1)
+  set_tests_properties(pixbuf.valgrind PROPERTIES TIMEOUT 600)
+  add_test(NAME pixbuf.thumbnailer COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/thumbnailer.sh
+    ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/thumbnailer-test)
+  add_test(NAME pixbuf.install COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/install.sh
+    ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/pixbuf/install-test)
+  add_test(NAME pixbuf.eog COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/eog.sh
+    ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/pixbuf/eog-test)
+  set_tests_properties(pixbuf.thumbnailer pixbuf.eog PROPERTIES ENVIRONMENT "${TAVKO_PIXBUF_ENV}")
+  # Both install tests write the build folder's install manifests.
+  set_tests_properties(pixbuf.install tool.install PROPERTIES RESOURCE_LOCK install_manifest)
+  set_tests_properties(pixbuf.eog PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
 
-# Benchmark: build/native/tavko_pixbuf_bench [RUNS] [--check]
-add_executable(tavko_pixbuf_bench bench/pixbuf_bench.cpp)
-target_compile_options(tavko_pixbuf_bench PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko_pixbuf_bench PRIVATE tavko_test_common PkgConfig::GDK_PIXBUF)
-target_compile_definitions(tavko_pixbuf_bench PRIVATE
-  TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
-add_dependencies(tavko_pixbuf_bench pixbuf_cache)
+  # Benchmark: build/native/tavko_pixbuf_bench [RUNS] [--check]
+  add_executable(tavko_pixbuf_bench bench/pixbuf_bench.cpp)
+  target_compile_options(tavko_pixbuf_bench PRIVATE ${TAVKO_WARNINGS})
+  target_link_libraries(tavko_pixbuf_bench PRIVATE tavko_test_common PkgConfig::GDK_PIXBUF)
+  target_compile_definitions(tavko_pixbuf_bench PRIVATE
+    TAVKO_PIXBUF_CACHE="${TAVKO_PIXBUF_CACHE}" TAVKO_PIXBUF_SHARE="${TAVKO_PIXBUF_SHARE}")
+  add_dependencies(tavko_pixbuf_bench pixbuf_cache)
+endif()
 
 # Install: the module into gdk-pixbuf's folder and the loader cache brought
 # up to date, the MIME type and the thumbnailer under the prefix. A staged
 # install (DESTDIR set) leaves the running system's caches alone.
 include(GNUInstallDirs)
-install(TARGETS pixbufloader-qvx LIBRARY DESTINATION ${TAVKO_PIXBUF_MODULEDIR})
-install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml)
-install(FILES pixbuf/qvx.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers RENAME tavko-qvx.thumbnailer)
+# All of it is the component "pixbuf" (cmake --install BUILD --component pixbuf).
+install(TARGETS pixbufloader-qvx LIBRARY DESTINATION ${TAVKO_PIXBUF_MODULEDIR} COMPONENT pixbuf)
+install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml
+  COMPONENT pixbuf)
+install(FILES pixbuf/qvx.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers RENAME tavko-qvx.thumbnailer
+  COMPONENT pixbuf)
 configure_file(pixbuf/refresh.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake @ONLY)
-install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake)
-# The reverse: cmake --build BUILD --target uninstall, or with another
-# prefix, cmake -DCMAKE_INSTALL_PREFIX=PREFIX -P BUILD/pixbuf/uninstall.cmake
+install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake COMPONENT pixbuf)
+# The loader's files alone, for an install made with another prefix:
+# cmake -DCMAKE_INSTALL_PREFIX=PREFIX -P BUILD/pixbuf/uninstall.cmake
+# (the uninstall target undoes whatever cmake --install placed).
 configure_file(pixbuf/uninstall.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/uninstall.cmake @ONLY)
-add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -DCMAKE_INSTALL_PREFIX=${CMAKE_INSTALL_PREFIX}
-  -P ${CMAKE_BINARY_DIR}/pixbuf/uninstall.cmake)

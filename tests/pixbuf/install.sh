@@ -2,7 +2,8 @@
 # The install and uninstall targets, staged under a throwaway DESTDIR: the
 # module lands in gdk-pixbuf's module folder, the MIME and thumbnailer files
 # under the prefix, the running system's loader cache is left alone, and
-# uninstall takes all three away again.
+# uninstall takes all three away again; then every component installed on
+# its own and the uninstall target's manifest script leave no file behind.
 #   install.sh BUILD_DIR WORK_DIR
 set -euo pipefail
 build=$1 work=$2
@@ -30,5 +31,18 @@ DESTDIR="$work/root" cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$build/pixbuf/un
 for f in "${files[@]}"; do
   [ ! -e "$work/root$f" ] || { echo "FAIL: left after uninstall: $f"; fail=1; }
 done
-[ "$fail" -eq 0 ] && echo "installed and uninstalled: ${files[*]}"
+
+# Each component on its own, undone by the install manifests.
+manifests=()
+for component in tavko pixbuf; do
+  DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" --component $component >>"$work/install.log"
+  manifests+=("$build/install_manifest_$component.txt")
+done
+placed=$(find "$work/root" ! -type d | sort)
+[ "$(wc -l <<<"$placed")" -ge 6 ] || { echo "FAIL: components placed only: $placed"; fail=1; }
+DESTDIR="$work/root" cmake "-DTAVKO_MANIFESTS=$(IFS=';'; echo "${manifests[*]}")" -P "$build/uninstall.cmake" >"$work/uninstall.log"
+left=$(find "$work/root" ! -type d)
+[ -z "$left" ] || { echo "FAIL: left after the manifest uninstall: $left"; fail=1; }
+[ "$(stat -c %Y "$cache" 2>/dev/null || echo none)" = "$before" ] || { echo "FAIL: a staged uninstall changed $cache"; fail=1; }
+[ "$fail" -eq 0 ] && echo "installed and uninstalled: ${files[*]}; by components and manifests:" $placed
 exit "$fail"

@@ -117,13 +117,14 @@ TEST(Dll, VersionRecord) {
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   EXPECT_EQ(fixed->dwFileVersionMS, 0x00000000u);
   EXPECT_EQ(fixed->dwFileVersionLS, 0x00040000u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  EXPECT_EQ(fixed->dwProductVersionMS, (TAVKO_VERSION_MAJOR << 16u) | TAVKO_VERSION_MINOR);
+  EXPECT_EQ(fixed->dwProductVersionLS, TAVKO_VERSION_PATCH << 16u);
   EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
   EXPECT_EQ(fixed->dwFileFlags, 0u);
   EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
   EXPECT_EQ(VersionString(block, L"FileVersion"), L"0.04");
+  EXPECT_EQ(VersionString(block, L"ProductVersion"), std::wstring(L"" TAVKO_VERSION));
   EXPECT_EQ(VersionString(block, L"FileDescription"), L"Susie 32bit Plug-in for QVX(PELKO)");
   EXPECT_EQ(VersionString(block, L"InternalName"), L"QVX(PELKO) to DIB filter");
   EXPECT_EQ(VersionString(block, L"OriginalFilename"), std::wstring(kPluginFileName, kPluginFileName + 9));

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The packages as a user gets them: tavko and qvx-pixbuf-loader installed
+# with dpkg -i on this machine, the command, its manual page and completion
+# used from where they went, a QVX opened by gdk_pixbuf_new_from_file and
+# thumbnailed by the thumbnailer entry with no environment set (so the
+# loader cache and the MIME database are the system's, brought up to date
+# by gdk-pixbuf's and shared-mime-info's triggers), then both purged: no
+# file of theirs may be left, and the loader cache must list the modules
+# it listed before. Run as root (or with sudo); the packages are purged
+# whatever happens.
+#   install-check.sh SOURCE_DIR PACKAGE_DIR
+set -euo pipefail
+src=$1 dir=$2
+work="$dir/install-check"
+rm -rf "$work" && mkdir -p "$work"
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+packages=(tavko qvx-pixbuf-loader)
+debs=("$dir"/tavko_*.deb "$dir"/qvx-pixbuf-loader_*.deb)
+version=$(sed -n 's/^project(tavko VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
+qvx_type=/usr/share/mime/image/x-qvx.xml
+bare() { env -i PATH=/usr/bin:/bin HOME="$work" "$@"; }   # no environment of ours
+dpkg_locked() { $SUDO flock /tmp/apt.lock dpkg "$@"; }    # the lock apt-get runs under here
+fail=0
+failed() { echo "FAIL: $*"; fail=1; }
+
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  if [ -n "$status" ] && [[ $status != *not-installed ]]; then
+    echo "install-check: $p is already on this machine ($status); not touching it" >&2
+    exit 1
+  fi
+done
+[ ! -e "$qvx_type" ] || { echo "install-check: $qvx_type is already there" >&2; exit 1; }
+modules_before=$(grep '^"/' "$cache" | sort)
+cc -o "$work/pixbuf_open" "$src/tests/packages/pixbuf_open.c" $(pkg-config --cflags --libs gdk-pixbuf-2.0)
+
+purge() { dpkg_locked --purge "${packages[@]}" >"$work/purge.log" 2>&1; }
+trap purge EXIT
+trap 'exit 130' INT TERM HUP
+echo "install-check: dpkg -i ${debs[*]##*/}"
+dpkg_locked -i "${debs[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+
+# The command, its manual page and its completion.
+for p in "${packages[@]}"; do
+  [ "$(dpkg-query -W -f='${Version}' "$p")" = "$version" ] || failed "$p is not at version $version"
+done
+bare tavko --version | grep -qF "$version" || failed "tavko --version does not say $version"
+[ "$(bare man -w tavko)" = /usr/share/man/man1/tavko.1.gz ] || failed "man -w tavko"
+bare bash -c 'source /usr/share/bash-completion/completions/tavko && complete -p tavko' >/dev/null ||
+  failed "no bash completion for tavko"
+
+# Every sample through the installed command and through gdk-pixbuf, which
+# must agree pixel for pixel.
+grep -q '/libpixbufloader-qvx\.so"' "$cache" || failed "the loader cache does not list the module"
+[ -f "$qvx_type" ] || failed "the MIME database has no image/x-qvx"
+for qvx in "$src"/samples/*.qvx; do
+  name=$(basename "$qvx" .qvx)
+  bare tavko decode "$qvx" "$work/$name.png" || { failed "tavko decode $name"; continue; }
+  bare "$work/pixbuf_open" "$qvx" "$work/$name.png" >/dev/null || failed "gdk_pixbuf_new_from_file $name"
+done
+
+# The thumbnailer entry's own command line, as a file manager runs it.
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/thumbnailers/tavko-qvx.thumbnailer)
+command=${exec_line//%s/64}
+command=${command//%u/file://$src/samples/card24.qvx}
+command=${command//%o/$work/thumbnail.png}
+bare sh -c "$command" || failed "thumbnailer: $command"
+read -r w h < <(bare "$work/pixbuf_open" "$work/thumbnail.png" || echo 0 0)
+[ "$(( w > h ? w : h ))" -eq 64 ] || failed "the thumbnail is $w x $h"
+
+# Purged: nothing of ours left, the caches as they were.
+ours=$(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
+trap - EXIT
+echo "install-check: dpkg --purge ${packages[*]}"
+purge || { cat "$work/purge.log"; exit 1; }
+for f in $ours; do [ ! -e "$f" ] || failed "left after purge: $f"; done
+! grep -q 'libpixbufloader-qvx' "$cache" || failed "the loader cache still lists the module"
+[ "$(grep '^"/' "$cache" | sort)" = "$modules_before" ] || failed "the loader cache lists other modules than before"
+[ ! -e "$qvx_type" ] || failed "$qvx_type left after purge"
+! bare "$work/pixbuf_open" "$src/samples/card24.qvx" >/dev/null 2>&1 || failed "a QVX still opens after purge"
+
+[ "$fail" -eq 0 ] && echo "install-check: installed, used and purged:" $ours
+exit "$fail"
