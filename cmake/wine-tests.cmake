@@ -58,6 +58,10 @@ set_tests_properties(wine.tool_match wine64.tool_unicode PROPERTIES
 # A pixel block over 2 GiB: about 3.5 GB of memory for ten seconds.
 add_test(NAME wine64.large_picture COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
   ${TAVKO_WIN64_DIR}/tavko_wine_tests.exe --gtest_brief=1 --gtest_filter=*TwoGigabytes*)
-set_tests_properties(wine64.large_picture PROPERTIES
+# A pixel block of 4 GiB or more, read from a sparse file: about 4.5 GB of
+# memory.
+add_test(NAME wine64.four_gigabyte_picture COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
+  ${TAVKO_WIN64_DIR}/tavko_wine_tests.exe --gtest_brief=1 --gtest_filter=DllWide.APixelBlockOfFourGigabytesFromASparseFile)
+set_tests_properties(wine64.large_picture wine64.four_gigabyte_picture PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV};TAVKO_LARGE=1" RESOURCE_LOCK wine TIMEOUT 600
   SKIP_RETURN_CODE 77)

@@ -253,7 +253,9 @@ void WriteInfoHeader(const QvxHeader& header, const QvxPlan& plan, uint8_t* info
   WriteU16(info + 12, 1);
   WriteU16(info + 14, plan.outputDepth);
   WriteU32(info + 16, plan.bitFields ? kBiBitFields : kBiRgb);
-  WriteU32(info + 20, static_cast<uint32_t>(plan.pixelBytes));
+  // biSizeImage has 32 bits; a block of 4 GiB or more says 0, which an
+  // uncompressed bitmap allows, rather than a wrapped size a host would trust.
+  WriteU32(info + 20, plan.pixelBytes <= UINT32_MAX ? static_cast<uint32_t>(plan.pixelBytes) : 0);
   WriteU32(info + 24, static_cast<uint32_t>(header.biXPelsPerMeter));
   WriteU32(info + 28, static_cast<uint32_t>(header.biYPelsPerMeter));
   WriteU32(info + 32, DeliveredColoursUsed(header, plan));

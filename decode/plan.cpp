@@ -70,6 +70,10 @@ QvxStatus QvxPlanDecode(const QvxHeader& header, const QvxOptions& options, uint
   // Compressed or bit-field rows are refused as recognition refuses them;
   // decoding them as plain rows would be a wrong picture reported as success.
   if (header.storedSize != kCoreHeaderSize && header.biCompression != kBiRgb) return kQvxNotQvx;
+  // Pixels that would start inside the file header or the stored header
+  // (26 for the core form; a stored size near 4 GiB cannot be followed by
+  // any) would decode header bytes as rows: refused, as recognition does.
+  if (static_cast<uint64_t>(kFileHeaderBytes) + header.storedSize > header.bfOffBits) return kQvxNotQvx;
   plan->width = header.biWidth;
   plan->height = header.biHeight;
   plan->rows = header.biHeight < 0 ? 0 - static_cast<int64_t>(header.biHeight)

@@ -139,7 +139,8 @@ struct QvxPlan {
   QvxRowMethod method;
 };
 
-// kQvxNotQvx for depths, compressions and sizes that cannot be decoded,
+// kQvxNotQvx for depths, compressions, pixel offsets inside the headers and
+// sizes that cannot be decoded (all before the length test),
 // kQvxTruncated when the pixel data is shorter than length allows,
 // kQvxNoMemory when a block would exceed options.maxBlockBytes.
 QvxStatus QvxPlanDecode(const QvxHeader& header, const QvxOptions& options, uint64_t length,

@@ -40,7 +40,7 @@ void CheckBlocks(HLOCAL infoHandle, HLOCAL bitsHandle, const ProgressLog& log) {
   Require(bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32, "delivered depth");
   uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
   uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
-  Require(pixelBytes == stride * rows && sizeImage == pixelBytes, "pixel block size");
+  Require(pixelBytes == stride * rows && sizeImage == (pixelBytes >> 32 == 0 ? pixelBytes : 0), "pixel block size");
   uint64_t slots = (infoBytes - 44) / 4;
   Require((infoBytes - 44) % 4 == 0, "information block size");
   Require(Get32(info + 12) == (1u | (bits << 16)), "planes other than 1");

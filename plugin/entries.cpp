@@ -25,8 +25,8 @@ ResultCode ToResult(QvxStatus status) {
 }
 
 int RecogniseFromHandle(HANDLE file) {
-  DWORD size = GetFileSize(file, nullptr);
-  if (size == INVALID_FILE_SIZE || size < 18) return 0;
+  uint64_t size = 0;
+  if (!HostFileSize(file, &size) || size < 18) return 0;
   HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, kRecognitionReadBytes);
   if (block == nullptr) return 0;
   uint8_t* bytes = static_cast<uint8_t*>(LocalLock(block));

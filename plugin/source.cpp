@@ -22,29 +22,13 @@ bool ReadFileRange(void* context, uint64_t offset, uint8_t* out, uint64_t count)
   return true;
 }
 
-// The file size: the low 32 bits in a 32-bit module (larger files are
-// beyond what it can decode anyway), the whole size in a 64-bit one.
-bool SizeOf(HANDLE file, uint64_t* size) {
-#if defined(_WIN64)
-  DWORD high = 0;
-  DWORD low = GetFileSize(file, &high);
-  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-  *size = (static_cast<uint64_t>(high) << 32) | low;
-  return true;
-#else
-  DWORD low = GetFileSize(file, nullptr);
-  *size = low;
-  return low != INVALID_FILE_SIZE;
-#endif
-}
-
 // Takes over an opened file (or the failure to open one).
 ResultCode UseFile(HANDLE file, LONG_PTR offset, HostSource* out) {
   if (file == INVALID_HANDLE_VALUE) return kResultFileError;
   uint64_t size = 0;
   // No size to count from, or a position before the file's first byte:
   // there is nothing that could be read in full.
-  if (!SizeOf(file, &size) || offset < 0) {
+  if (!HostFileSize(file, &size) || offset < 0) {
     CloseHandle(file);
     return kResultFileError;
   }
@@ -60,19 +44,33 @@ ResultCode UseFile(HANDLE file, LONG_PTR offset, HostSource* out) {
   return kResultSuccess;
 }
 
-bool MemoryInput(const void* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out) {
+// A memory image of length bytes.
+ResultCode MemoryInput(const void* source, LONG_PTR length, HostSource* out) {
   out->file = INVALID_HANDLE_VALUE;
   out->offset = 0;
-  if ((sourceFlags & kSourceMemoryMask) == 0) return false;
-  // The length is unsigned: up to 4 GiB in a 32-bit module.
-  out->source = QvxMemorySource(static_cast<const uint8_t*>(source), static_cast<ULONG_PTR>(offsetOrLength));
-  return true;
+#if defined(_WIN64)
+  // The 64-bit length is signed: a negative one names no bytes at all (as
+  // an unsigned count it would reach past the end of the caller's memory).
+  if (length < 0) return kResultNotQvx;
+#endif
+  // The 32-bit module takes its length unsigned: up to 4 GiB.
+  out->source = QvxMemorySource(static_cast<const uint8_t*>(source), static_cast<ULONG_PTR>(length));
+  return kResultSuccess;
 }
 
 }  // namespace
 
+// The whole size, in both modules: a file of 4 GiB or more is not taken
+// for the few bytes past the last 4 GiB boundary.
+bool HostFileSize(HANDLE file, uint64_t* size) {
+  LARGE_INTEGER whole;
+  if (!GetFileSizeEx(file, &whole) || whole.QuadPart < 0) return false;
+  *size = static_cast<uint64_t>(whole.QuadPart);
+  return true;
+}
+
 ResultCode OpenHostSource(const char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out) {
-  if (MemoryInput(source, offsetOrLength, sourceFlags, out)) return kResultSuccess;
+  if ((sourceFlags & kSourceMemoryMask) != 0) return MemoryInput(source, offsetOrLength, out);
   return UseFile(CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE,
                              nullptr),
                  offsetOrLength, out);
@@ -80,7 +78,7 @@ ResultCode OpenHostSource(const char* source, LONG_PTR offsetOrLength, uint32_t 
 
 #if defined(_WIN64)
 ResultCode OpenHostSourceW(const wchar_t* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out) {
-  if (MemoryInput(source, offsetOrLength, sourceFlags, out)) return kResultSuccess;
+  if ((sourceFlags & kSourceMemoryMask) != 0) return MemoryInput(source, offsetOrLength, out);
   return UseFile(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE,
                              nullptr),
                  offsetOrLength, out);

@@ -17,11 +17,15 @@ struct HostSource {
 // clear) or a memory image of offsetOrLength bytes. For a file: 6 when it
 // cannot be opened or sized or the offset is negative, 4 when the offset
 // lies past its end (no block could hold a negative count); nothing is
-// left open on failure. The file name is ANSI, or UTF-16 in the wide form.
+// left open on failure. For memory in the 64-bit module: 2 when the length
+// is negative. The file name is ANSI, or UTF-16 in the wide form.
 ResultCode OpenHostSource(const char* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out);
 #if defined(_WIN64)
 ResultCode OpenHostSourceW(const wchar_t* source, LONG_PTR offsetOrLength, uint32_t sourceFlags, HostSource* out);
 #endif
+
+// The whole size of an open file, in 64 bits; false when it cannot be had.
+bool HostFileSize(HANDLE file, uint64_t* size);
 
 // Closes the file of a file input.
 void CloseHostSource(HostSource* source);

@@ -168,15 +168,14 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD, void*, DWORD dispositi
   return reinterpret_cast<HANDLE>(kFirstHandle + 4 * static_cast<uintptr_t>(slot));
 }
 
-DWORD GetFileSize(HANDLE handle, DWORD* high) {
+BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size) {
   std::lock_guard<std::mutex> guard(lock);
-  if (ShouldFail(standin::kGetFileSize)) return INVALID_FILE_SIZE;
+  if (ShouldFail(standin::kGetFileSize)) return FALSE;
   int slot = FileSlot(handle);
   struct stat info;
-  if (slot < 0 || fstat(files[slot], &info) != 0) return INVALID_FILE_SIZE;
-  uint64_t size = static_cast<uint64_t>(info.st_size);
-  if (high) *high = static_cast<DWORD>(size >> 32);
-  return static_cast<DWORD>(size);
+  if (slot < 0 || fstat(files[slot], &info) != 0) return FALSE;
+  size->QuadPart = static_cast<int64_t>(info.st_size);
+  return TRUE;
 }
 
 DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* high, DWORD method) {

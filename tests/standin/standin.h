@@ -23,6 +23,13 @@ typedef size_t SIZE_T;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef unsigned UINT;
+typedef union {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  int64_t QuadPart;
+} LARGE_INTEGER;
 
 #define WINAPI
 #define TRUE 1
@@ -37,7 +44,6 @@ typedef unsigned UINT;
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 #define FILE_BEGIN 0u
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
-#define INVALID_FILE_SIZE 0xFFFFFFFFu
 #define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
 
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
@@ -59,7 +65,7 @@ SIZE_T LocalSize(HLOCAL block);
 
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security,
                    DWORD disposition, DWORD attributes, HANDLE templateFile);
-DWORD GetFileSize(HANDLE file, DWORD* high);
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* high, DWORD method);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* read, void* overlapped);
 BOOL CloseHandle(HANDLE file);

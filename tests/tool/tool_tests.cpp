@@ -356,6 +356,9 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
   ASSERT_EQ(mkdir(Path("folder").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(Path("locked").c_str(), 0555), 0);
   std::string card = kSamples + "/card8.qvx";
+  std::vector<uint8_t> inside = ReadFileBytes(card);
+  Put(&inside, 10, ~3u, 4);  // pixels from byte 3, inside the headers
+  ASSERT_TRUE(WriteFileBytes(Path("folder/inside.qvx"), inside));
   struct Case {
     std::string args;
     int status;
@@ -384,6 +387,7 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
       {"", 2, "no command given"},
       {"info", 2, "info needs at least one file"},
       {"help frobnicate", 2, "no help on frobnicate"},
+      {"decode " + Path("folder/inside.qvx") + " " + Path("x.png"), 1, "inside.qvx: not a QVX picture"},
   };
   if (geteuid() == 0) cases[6].message = "";  // root writes anywhere
   for (const Case& c : cases) {

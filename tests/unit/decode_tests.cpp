@@ -64,7 +64,7 @@ TEST_F(Decoding, ColourCountFollowsTheGap) {
       {2, 4, 0, -1, 40, 4, 44 + 64},
       {2, 2, 0, -1, 40, 2, 44 + 64},
       {4, 16, 0, -1, 40, 16, 44 + 64},
-      {4, 16, 0, 40, 40, 0, 44 + 64},       // pixel offset before the table
+      {4, 16, 0, 54, 40, 0, 44 + 64},       // pixels where the table would start: none taken
       {24, 256, 0, -1, 40, 0, 44},
       {32, 1, 0, -1, 40, 0, 44},            // 32 to 24 bits: never a table
       {8, 256, 0, -1, 64, 256, 44 + 1024},  // table after a 64-byte header
@@ -392,6 +392,13 @@ TEST_F(Decoding, RefusedPicturesWriteNoHandle) {
     return MakeQvx(s);
   };
   std::vector<uint8_t> full = MakeQvx(good);
+  // A header field stored complemented, set to value.
+  auto field = [](std::vector<uint8_t> bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(~(value >> (8 * i)));
+    return bytes;
+  };
+  std::vector<uint8_t> core = MakeQvx(ShapeOf(24, 4, 4, 0, 12));
+  core.resize(40);
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -408,6 +415,10 @@ TEST_F(Decoding, RefusedPicturesWriteNoHandle) {
       {"pixels missing", with([](PictureShape* s) { s->pixelBytes = 15; }), kResultTruncated},
       {"offset past end", with([](PictureShape* s) { s->offBits = 5000; s->pixelBytes = 0; }), kResultTruncated},
       {"huge rows", with([](PictureShape* s) { s->height = INT32_MIN; s->pixelBytes = 16; }), kResultTruncated},
+      // Pixels that would start inside the headers, refused before the length test.
+      {"pixels at byte 3", field(full, 10, 3), kResultNotQvx},
+      {"core form, short, pixels at 25", field(core, 10, 25), kResultNotQvx},
+      {"header size 0xFFFFFFF0", field(full, 14, 0xFFFFFFF0), kResultNotQvx},
   };
   for (Case& c : cases) {
     std::vector<uint8_t> before = c.bytes;

@@ -52,6 +52,27 @@ TEST(Dll, RecognitionFromARealHandleAndFromMemory) {
   EXPECT_EQ(Plugin.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(plain.data())), 0);
 }
 
+TEST(Dll, FilesOfFourGigabytesOrMoreAreSizedWhole) {
+  std::vector<uint8_t> picture = MakeQvx(ShapeOf(8, 4, 4, 256));
+  Decoded expected = HostDecodeMemory(&picture);
+  ASSERT_EQ(expected.result, kResultSuccess);
+  std::string path = TempDir() + "tavko-4g.qvx";
+  // Past 4 GiB by fewer bytes than recognition reads, and by fewer than bfSize.
+  for (uint64_t size : {(1ull << 32) + 17, (1ull << 32) + 100}) {
+    SCOPED_TRACE(size);
+    ASSERT_TRUE(WriteSparseFile(path, size, {{0, picture}}));
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Plugin.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(handle)), 1);
+    CloseHandle(handle);
+    Decoded d = HostDecodeFile(path, 0);
+    ASSERT_EQ(d.result, kResultSuccess);
+    EXPECT_EQ(d.info, expected.info);
+    EXPECT_EQ(d.pixels, expected.pixels);
+  }
+  DeleteFileA(path.c_str());
+}
+
 TEST(Dll, PictureInfoFromFileAtOffsetAndFromMemory) {
   PictureShape shape = ShapeOf(4, 21, -16, 16, 12);
   std::vector<uint8_t> picture = MakeQvx(shape), before = picture;

@@ -58,6 +58,27 @@ Decoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow) {
   return CaptureDecode(Plugin.getPicture, const_cast<char*>(path.c_str()), offset, 0, stopAtRow);
 }
 
+bool WriteSparseFile(const std::string& path, uint64_t size, const std::vector<FilePiece>& pieces) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // NTFS keeps holes only in files marked sparse; Wine's files have them anyway.
+  DWORD ignored = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+  bool ok = true;
+  for (const FilePiece& piece : pieces) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(piece.offset);
+    DWORD written = 0;
+    ok = ok && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+         WriteFile(file, piece.bytes.data(), static_cast<DWORD>(piece.bytes.size()), &written, nullptr) &&
+         written == piece.bytes.size();
+  }
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  ok = ok && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  return CloseHandle(file) && ok;
+}
+
 int main(int argc, char** argv) {
   std::string why;
   if (!LoadPluginExports(PluginPath(), &Plugin, &why)) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,3 +28,13 @@ void ReloadPlugin(const int* options);
 // came unlocked.
 Decoded HostDecodeMemory(std::vector<uint8_t>* image, int stopAtRow = -1);
 Decoded HostDecodeFile(const std::string& path, int32_t offset, int stopAtRow = -1);
+
+// Bytes to place at an offset of a file.
+struct FilePiece {
+  uint64_t offset;
+  std::vector<uint8_t> bytes;
+};
+
+// Makes path a file of size bytes holding pieces; what they leave out is a
+// hole that reads as zeros, so a file of many gigabytes costs no disk.
+bool WriteSparseFile(const std::string& path, uint64_t size, const std::vector<FilePiece>& pieces);

@@ -2,12 +2,18 @@
 // threads, short headers, refused compressions, and delivered headers that
 // GDI turns into exactly the picture it reads from the original BMP.
 #include <cstring>
+#include <limits>
 
 #include "common/pictures.h"
 #include "tests/wine/host.h"
 #include "tools/qvx.h"
 
 namespace {
+
+int WINAPI CountRows(int, int, LONG_PTR userData) {
+  ++*reinterpret_cast<int*>(userData);
+  return 0;
+}
 
 #if defined(__i386__)
 // Calls a stdcall function with count 32-bit arguments so that esp % 16 is
@@ -54,11 +60,6 @@ uint32_t CallAt(int residue, const void* function, std::vector<uint32_t> args) {
 __attribute__((noinline)) uint32_t WINAPI ArgumentAddress(uint32_t first) {
   volatile uint32_t* at = &first;
   return Arg(const_cast<uint32_t*>(at));
-}
-
-int WINAPI CountRows(int, int, LONG_PTR userData) {
-  ++*reinterpret_cast<int*>(userData);
-  return 0;
 }
 
 void Append(std::vector<uint8_t>* record, uint32_t value) {
@@ -191,19 +192,82 @@ TEST(DllHost, ShortHeadersThroughEveryEntry) {
   DeleteFileA(path.c_str());
 }
 
-TEST(DllHost, EveryCompressionIsRefusedAtEveryDepth) {
+// A header field stored complemented, set to value.
+std::vector<uint8_t> WithField(std::vector<uint8_t> bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(~(value >> (8 * i)));
+  return bytes;
+}
+
+TEST(DllHost, RefusedBeforeAnythingIsAllocatedOrReported) {
+  struct Case {
+    std::string name;
+    std::vector<uint8_t> image;
+  };
+  std::vector<Case> cases;
   for (uint16_t bits : {1, 2, 4, 8, 16, 24, 32}) {
     for (uint32_t compression : {1u, 2u, 3u, 4u, 5u, 0x80000000u}) {
-      SCOPED_TRACE(std::to_string(bits) + " bits, compression " + std::to_string(compression));
       PictureShape shape = ShapeOf(bits, 6, 2, bits <= 8 ? 1u << bits : 0);
       shape.compression = compression;
-      std::vector<uint8_t> image = MakeQvx(shape);
-      EXPECT_EQ(Plugin.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image.data())), 0);
-      Decoded d = HostDecodeMemory(&image);
-      EXPECT_EQ(d.result, kResultNotQvx);
-      EXPECT_TRUE(d.progressRows.empty());
-      EXPECT_EQ(d.infoHandle, nullptr);
-      EXPECT_EQ(d.bitsHandle, nullptr);
+      cases.push_back({std::to_string(bits) + " bits, compression " + std::to_string(compression), MakeQvx(shape)});
+    }
+  }
+  // Pixels that would start inside the headers: header bytes, not rows,
+  // even where the data is also too short for the rows.
+  std::vector<uint8_t> core = MakeQvx(ShapeOf(24, 4, 4, 0, 12));
+  core.resize(40);
+  cases.push_back({"pixels at byte 3", WithField(MakeQvx(ShapeOf(8, 4, 4, 256)), 10, 3)});
+  cases.push_back({"core form, pixels at 25, short", WithField(core, 10, 25)});
+  cases.push_back({"header size 0xFFFFFFF0", WithField(MakeQvx(ShapeOf(24, 4, 4)), 14, 0xFFFFFFF0)});
+  std::string path = TempDir() + "tavko-refused.qvx";
+  const HLOCAL untouched = reinterpret_cast<HLOCAL>(0x11);
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Plugin.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(c.image.data())), 0);
+    ASSERT_TRUE(WriteFileBytes(path, c.image));
+    for (uint32_t flags : {1u, 0u}) {
+      char* source = flags ? reinterpret_cast<char*>(c.image.data()) : const_cast<char*>(path.c_str());
+      LONG_PTR lengthOrOffset = flags ? static_cast<LONG_PTR>(c.image.size()) : 0;
+      HLOCAL info = untouched, bits = untouched;
+      int calls = 0;
+      EXPECT_EQ(Plugin.getPicture(source, lengthOrOffset, flags, &info, &bits, CountRows,
+                                  reinterpret_cast<LONG_PTR>(&calls)),
+                kResultNotQvx);
+      EXPECT_EQ(info, untouched) << "no block was had";
+      EXPECT_EQ(bits, untouched);
+      EXPECT_EQ(calls, 0);
+      PictureInfo record;
+      EXPECT_EQ(Plugin.getPictureInfo(source, lengthOrOffset, flags, &record), kResultSuccess) << "the header reads";
+    }
+  }
+  DeleteFileA(path.c_str());
+}
+
+TEST(DllHost, MemoryLengthsWithTheTopBitSet) {
+  // TAVKO.SPH takes the length signed: a negative one is no picture, and
+  // nothing past the image is read. TAVKO.SPI takes it unsigned, so a whole
+  // picture decodes whatever larger length is given.
+  const bool signedLength = sizeof(LONG_PTR) == 8;
+  std::vector<uint8_t> image = MakeQvx(ShapeOf(8, 4, 4, 256));
+  char* bytes = reinterpret_cast<char*>(image.data());
+  for (LONG_PTR length : {LONG_PTR{-1}, std::numeric_limits<LONG_PTR>::min()}) {
+    SCOPED_TRACE(length);
+    const HLOCAL untouched = reinterpret_cast<HLOCAL>(0x11);
+    HLOCAL info = untouched, bits = untouched;
+    int calls = 0;
+    ResultCode result = Plugin.getPicture(bytes, length, 1, &info, &bits, CountRows, reinterpret_cast<LONG_PTR>(&calls));
+    PictureInfo record;
+    ResultCode infoResult = Plugin.getPictureInfo(bytes, length, 1, &record);
+    if (signedLength) {
+      EXPECT_EQ(result, kResultNotQvx);
+      EXPECT_EQ(infoResult, kResultNotQvx);
+      EXPECT_EQ(info, untouched);
+      EXPECT_EQ(calls, 0);
+    } else {
+      ASSERT_EQ(result, kResultSuccess);
+      EXPECT_EQ(infoResult, kResultSuccess);
+      EXPECT_EQ(calls, 4);
+      LocalFree(info);
+      LocalFree(bits);
     }
   }
 }

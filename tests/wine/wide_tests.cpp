@@ -114,6 +114,9 @@ TEST(DllWide, MemoryImagesAsTheAnsiEntries) {
     EXPECT_EQ(Block(infoBlock), ansi.info);
     EXPECT_EQ(Block(bitsBlock), ansi.pixels);
     EXPECT_EQ(w.isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image.data())), 1);
+    EXPECT_EQ(w.getPicture(reinterpret_cast<const wchar_t*>(image.data()), -1, 1, &infoBlock, &bitsBlock, nullptr, 0),
+              kResultNotQvx)
+        << "a negative length";
   }
 }
 
@@ -153,6 +156,39 @@ TEST(DllWide, APixelBlockOverTwoGigabytes) {
   LocalFree(infoBlock);
   LocalFree(bitsBlock);
   VirtualFree(image, 0, MEM_RELEASE);
+}
+
+// Only when asked for: it needs about 4.5 GB of memory.
+TEST(DllWide, APixelBlockOfFourGigabytesFromASparseFile) {
+  if (std::getenv("TAVKO_LARGE") == nullptr) GTEST_SKIP() << "set TAVKO_LARGE=1";
+  // 8-bit 65536 x 65600: 4,299,161,600 bytes of rows, more than biSizeImage holds.
+  const int32_t width = 65536, height = 65600;
+  PictureShape shape = ShapeOf(8, width, 1, 256);
+  shape.pixelBytes = 0;
+  std::vector<uint8_t> head = MakeBmp(shape);
+  for (int i = 0; i < 4; ++i) head[22 + i] = static_cast<uint8_t>(height >> (8 * i));
+  for (int i = 0; i < 4; ++i) head[2 + i] = 0;  // bfSize: the file is larger than it holds
+  ComplementQvxRegions(&head);
+  const uint64_t pixelBytes = static_cast<uint64_t>(width) * height;
+  // A few marked bytes, around the 4 GiB boundary and at both ends; the
+  // rest of the rows is a hole of zeros.
+  const uint64_t marks[] = {0, width - 1ull, (1ull << 32) - 1, 1ull << 32, pixelBytes - 1};
+  std::vector<FilePiece> pieces = {{0, head}};
+  for (uint64_t mark : marks) pieces.push_back({head.size() + mark, {static_cast<uint8_t>(mark % 251 + 1)}});
+  std::string path = TempDir() + "tavko-4g-picture.qvx";
+  ASSERT_TRUE(WriteSparseFile(path, head.size() + pixelBytes, pieces));
+  HLOCAL infoBlock = nullptr, bitsBlock = nullptr;
+  ASSERT_EQ(Plugin.getPicture(const_cast<char*>(path.c_str()), 0, 0, &infoBlock, &bitsBlock, nullptr, 0),
+            kResultSuccess);
+  DeleteFileA(path.c_str());
+  ASSERT_EQ(LocalSize(bitsBlock), pixelBytes);
+  std::vector<uint8_t> info = Block(infoBlock);
+  EXPECT_EQ(std::vector<uint8_t>(info.begin() + 20, info.begin() + 24), std::vector<uint8_t>(4, 0))
+      << "biSizeImage of a block of 4 GiB or more";
+  const uint8_t* pixels = static_cast<const uint8_t*>(LocalLock(bitsBlock));
+  for (uint64_t mark : marks) EXPECT_EQ(pixels[mark], mark % 251 + 1) << mark;
+  LocalUnlock(bitsBlock);
+  LocalFree(bitsBlock);
 }
 
 }  // namespace
