@@ -136,3 +136,4 @@ add_executable(png_bench bench/png_bench.cpp)
 target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
 
 include(cmake/pixbuf.cmake)
+include(cmake/qt.cmake)

@@ -79,7 +79,9 @@ add_dependencies(tavko_pixbuf_bench pixbuf_cache)
 # install (DESTDIR set) leaves the running system's caches alone.
 include(GNUInstallDirs)
 install(TARGETS pixbufloader-qvx LIBRARY DESTINATION ${TAVKO_PIXBUF_MODULEDIR})
-install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml)
+# The MIME type serves the Qt plug-ins too: a component of its own.
+install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml
+  COMPONENT mime)
 install(FILES pixbuf/qvx.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers RENAME tavko-qvx.thumbnailer)
 configure_file(pixbuf/refresh.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake @ONLY)
 install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake)
