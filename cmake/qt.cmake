@@ -42,3 +42,16 @@ foreach(qt 5 6)
   gtest_discover_tests(tavko_qt${qt}_tests TEST_PREFIX qt${qt}. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
     PROPERTIES ENVIRONMENT "QT_PLUGIN_PATH=${CMAKE_BINARY_DIR}/qt${qt};QT_QPA_PLATFORM=offscreen")
 endforeach()
+
+# The reverse: the uninstall target (pixbuf/uninstall.cmake.in) takes these too.
+configure_file(qt/uninstall.cmake.in ${CMAKE_BINARY_DIR}/qt/uninstall.cmake @ONLY)
+if(TARGET qvx_qt5 AND TARGET qvx_qt6)
+  add_test(NAME qt.install COMMAND ${CMAKE_SOURCE_DIR}/tests/qt/install.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/qt/install-test)
+endif()
+# A real Qt 5 viewer opens a QVX picture under Xvfb (qt/screenshot.sh takes
+# the README's picture the same way).
+if(TARGET qvx_qt5)
+  add_test(NAME qt.lximage COMMAND ${CMAKE_SOURCE_DIR}/tests/qt/lximage.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+    ${CMAKE_BINARY_DIR}/qt/lximage-test)
+  set_tests_properties(qt.lximage PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# LXImage-Qt, a real Qt 5 viewer, opens a QVX sample under Xvfb through the
+# freshly built plug-in (QT_PLUGIN_PATH) and the QVX MIME type
+# (XDG_DATA_HOME): its window must come up with the picture's name as
+# title, show the picture's own colours and keep running.
+#   lximage.sh SOURCE_DIR BUILD_DIR WORK_DIR [SCREENSHOT.png]
+set -euo pipefail
+src=$1 build=$2 work=$3 shot=${4:-}
+sample=card24.qvx
+rm -rf "$work" && mkdir -p "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
+export QT_PLUGIN_PATH="$build/qt5" XDG_DATA_HOME="$build/pixbuf/share" QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1
+fail() { echo "FAIL: $*"; sed 's/^/  lximage-qt: /' "$work/viewer.log" 2>/dev/null | tail -20; exit 1; }
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+viewer=
+cleanup() {
+  [ -n "$viewer" ] && kill "$viewer" 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
+
+cp "$src/samples/$sample" "$work/$sample"
+dbus-run-session -- lximage-qt "$work/$sample" >"$work/viewer.log" 2>&1 &
+viewer=$!
+
+window=
+for _ in $(seq 300); do
+  window=$(xdotool search --onlyvisible --name "$sample" 2>/dev/null | head -1) && [ -n "$window" ] && break
+  kill -0 "$viewer" 2>/dev/null || fail "lximage-qt ended before showing a window"
+  sleep 0.1
+done
+[ -n "$window" ] || fail "no lximage-qt window named $sample within 30 s"
+sleep 2
+kill -0 "$viewer" 2>/dev/null || fail "lximage-qt ended after opening the picture"
+grep -qi "tavko.qvx\|segmentation" "$work/viewer.log" && fail "lximage-qt reported a problem"
+
+import -window "$window" "$work/window.png"
+# The card's pure bars (yellow, cyan, magenta) are on screen: the picture
+# is shown, not an error.
+convert "$work/window.png" -format %c histogram:info:- >"$work/colours.txt"
+for colour in '#FFFF00' '#00FFFF' '#FF00FF'; do
+  count=$(grep -i " $colour " "$work/colours.txt" | sed 's/^ *\([0-9]*\):.*/\1/' | head -1 || true)
+  [ "${count:-0}" -ge 100 ] || fail "the picture's $colour bar is not on screen"
+done
+[ -n "$shot" ] && cp "$work/window.png" "$shot"
+echo "lximage-qt shows $sample in window $window ($(identify -format '%w x %h' "$work/window.png"))"
