@@ -41,6 +41,13 @@ foreach(qt 5 6)
   add_dependencies(tavko_qt${qt}_tests qvx_qt${qt})
   gtest_discover_tests(tavko_qt${qt}_tests TEST_PREFIX qt${qt}. DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
     PROPERTIES ENVIRONMENT "QT_PLUGIN_PATH=${CMAKE_BINARY_DIR}/qt${qt};QT_QPA_PLATFORM=offscreen")
+
+  # Benchmark: build/native/tavko_qt${qt}_bench [RUNS] [--check], or bench/qt.sh for both.
+  add_executable(tavko_qt${qt}_bench bench/qt_bench.cpp)
+  target_compile_options(tavko_qt${qt}_bench PRIVATE ${TAVKO_WARNINGS})
+  target_link_libraries(tavko_qt${qt}_bench PRIVATE tavko_test_common Qt${qt}::Gui)
+  target_compile_definitions(tavko_qt${qt}_bench PRIVATE TAVKO_QT_PLUGINS="${CMAKE_BINARY_DIR}/qt${qt}")
+  add_dependencies(tavko_qt${qt}_bench qvx_qt${qt})
 endforeach()
 
 # The reverse: the uninstall target (pixbuf/uninstall.cmake.in) takes these too.

@@ -20,8 +20,6 @@
 namespace {
 
 const uint64_t kDeliveredHeaderBytes = 40;
-// How long a pipe or a network reply may keep the next bytes waiting.
-const int kWaitMs = 30000;
 
 // The picture's bytes from a device, taken in order. Bytes below head's end
 // are kept and may be asked for again; later ones only once.
@@ -36,7 +34,7 @@ bool Take(DeviceSource* source, uint8_t* out, uint64_t count) {
     qint64 want = count > (1u << 30) ? (1 << 30) : static_cast<qint64>(count);
     qint64 got = out != nullptr ? source->device->read(reinterpret_cast<char*>(out), want)
                                 : source->device->skip(want);
-    if (got == 0 && source->device->isSequential() && source->device->waitForReadyRead(kWaitMs)) continue;
+    if (got == 0 && source->device->isSequential() && source->device->waitForReadyRead(kQvxWaitMs)) continue;
     if (got <= 0) return false;
     if (out != nullptr) out += got;
     count -= static_cast<uint64_t>(got);

@@ -31,6 +31,9 @@ struct QvxHead {
 // Bytes that always decide: the longest header that is read.
 const int kQvxHeadBytes = static_cast<int>(kQvxHeaderBytes);
 
+// How long a pipe or a network reply may keep its next bytes waiting.
+const int kQvxWaitMs = 30000;
+
 // Judges the first bytes of a picture (at most kQvxHeadBytes are looked at).
 QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head);
 

@@ -31,7 +31,12 @@ class QvxHandler : public QImageIOHandler {
   }
 
   bool read(QImage* image) override {
+    if (device() == nullptr) return false;
     QString why;
+    // A pipe may not have brought the whole header yet.
+    while ((Head() == QvxHeadKind::kTruncated || !peeked_) && device()->isSequential() &&
+           device()->waitForReadyRead(kQvxWaitMs))
+      judged_ = false;
     if (Head() == QvxHeadKind::kQvx && ReadQvxImage(device(), head_, image, &why)) return true;
     switch (kind_) {
       case QvxHeadKind::kQvx: break;

@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include <QProcess>
 #include <QString>
 
 #include <cstdio>
@@ -252,6 +253,24 @@ TEST(QtFormat, RegisteredAndRecognisedByContent) {
   ASSERT_TRUE(ReferenceDecode(card, &reference));
   EXPECT_EQ(cutReader.size(), QSize(reference.width, reference.height));
   EXPECT_EQ(cutReader.imageFormat(), QImage::Format_Indexed8);
+}
+
+// Through a real pipe, whose bytes come in pieces as the writer gets to them.
+TEST(QtFormat, ReadsFromAPipe) {
+  std::vector<uint8_t> bytes = MakeQvx(ShapeOf(24, 1000, 1000));
+  std::string path = TempPath("pipe.qvx");
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  QProcess cat;
+  cat.start("cat", {QString::fromStdString(path)});
+  ASSERT_TRUE(cat.waitForStarted());
+  QImageReader reader(&cat, "qvx");
+  Outcome outcome = Read(&reader);
+  cat.waitForFinished();
+  std::remove(path.c_str());
+  RgbImage reference;
+  ASSERT_TRUE(ReferenceDecode(bytes, &reference));
+  ASSERT_TRUE(outcome.ok) << outcome.warning.toStdString();
+  EXPECT_TRUE(ToRgb(outcome.image).rgb == reference.rgb);
 }
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
