@@ -49,6 +49,7 @@ struct Result {
 
 Result Read(QIODevice* device) {
   QImageReader reader(device, "qvx");
+  reader.setAutoDetectImageFormat(false);  // the QVX plug-in only, whatever the bytes look like
   qint64 before = device->pos();
   bool recognised = reader.canRead();
   Require(device->isSequential() || device->pos() == before, "recognition took bytes");

@@ -19,7 +19,14 @@ namespace {
 Q_LOGGING_CATEGORY(lcQvx, "tavko.qvx")
 
 QvxHeadKind PeekHead(QIODevice* device, QvxHead* head) {
-  return ReadQvxHead(device->peek(kQvxHeadBytes), head);
+  QByteArray first = device->peek(kQvxHeadBytes);
+  // A one-way device may hand over what it holds in small pieces, one a peek.
+  while (first.size() < kQvxHeadBytes) {
+    QByteArray more = device->peek(kQvxHeadBytes);
+    if (more.size() <= first.size()) break;
+    first = more;
+  }
+  return ReadQvxHead(first, head);
 }
 
 class QvxHandler : public QImageIOHandler {
