@@ -52,13 +52,12 @@ endforeach()
 
 # The reverse: the uninstall target (pixbuf/uninstall.cmake.in) takes these too.
 configure_file(qt/uninstall.cmake.in ${CMAKE_BINARY_DIR}/qt/uninstall.cmake @ONLY)
-if(TARGET qvx_qt5 AND TARGET qvx_qt6)
-  add_test(NAME qt.install COMMAND ${CMAKE_SOURCE_DIR}/tests/qt/install.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/qt/install-test)
-endif()
+# pixbuf.install stages the plug-ins and uninstalls them with the rest.
 # A real Qt 5 viewer opens a QVX picture under Xvfb (qt/screenshot.sh takes
 # the README's picture the same way).
 if(TARGET qvx_qt5)
-  add_test(NAME qt.lximage COMMAND ${CMAKE_SOURCE_DIR}/tests/qt/lximage.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+  add_test(NAME qt.lximage COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/eog.sh ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR}/qt/lximage-test)
-  set_tests_properties(qt.lximage PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+  set_tests_properties(qt.lximage PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT
+    "VIEWER=lximage-qt;QT_PLUGIN_PATH=${CMAKE_BINARY_DIR}/qt5;XDG_DATA_HOME=${TAVKO_PIXBUF_SHARE};QT_QPA_PLATFORM=xcb")
 endif()

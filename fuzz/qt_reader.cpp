@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "fuzz/check.h"
+#include "tests/qt/pieces.h"
 
 Q_IMPORT_PLUGIN(QvxPlugin)
 
@@ -21,26 +22,6 @@ namespace {
 bool warned = false;
 
 void NoteWarning(QtMsgType type, const QMessageLogContext&, const QString&) { warned |= type == QtWarningMsg; }
-
-class Pieces : public QIODevice {
- public:
-  explicit Pieces(const QByteArray& data) : data_(data) { open(ReadOnly); }
-  bool isSequential() const override { return true; }
-
- protected:
-  qint64 readData(char* out, qint64 most) override {
-    qint64 n = std::min<qint64>({most, 1 + (at_ * 7919) % 5003, data_.size() - at_});
-    if (n <= 0) return -1;
-    std::memcpy(out, data_.constData() + at_, static_cast<size_t>(n));
-    at_ += n;
-    return n;
-  }
-  qint64 writeData(const char*, qint64) override { return -1; }
-
- private:
-  QByteArray data_;
-  qint64 at_ = 0;
-};
 
 struct Result {
   bool ok;

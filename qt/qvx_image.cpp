@@ -160,8 +160,8 @@ bool AllocateImage(const QvxHead& head, QImage* image, QString* why) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
   bool made = QImageIOHandler::allocateImage(head.size, head.format, image);
   int limit = QImageReader::allocationLimit();
-  uint64_t bytes = static_cast<uint64_t>(head.size.height()) *
-                   ((static_cast<uint64_t>(head.size.width()) * QImage::toPixelFormat(head.format).bitsPerPixel() + 31) / 32 * 4);
+  uint64_t bits = static_cast<uint64_t>(head.size.width()) * QImage::toPixelFormat(head.format).bitsPerPixel();
+  uint64_t bytes = static_cast<uint64_t>(head.size.height()) * ((bits + 31) / 32 * 4);
   if (!made && limit > 0 && bytes > (static_cast<uint64_t>(limit) << 20)) {
     *why = QStringLiteral("the QVX picture is too large: %1 MiB over the allocation limit of %2 MiB")
                .arg((bytes + (1 << 20) - 1) >> 20).arg(limit);

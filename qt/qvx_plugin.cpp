@@ -47,7 +47,9 @@ class QvxHandler : public QImageIOHandler {
     if (Head() == QvxHeadKind::kQvx && ReadQvxImage(device(), head_, image, &why)) return true;
     switch (kind_) {
       case QvxHeadKind::kQvx: break;
-      case QvxHeadKind::kTruncated: why = QStringLiteral("the QVX picture is truncated: the data ends inside its header"); break;
+      case QvxHeadKind::kTruncated:
+        why = QStringLiteral("the QVX picture is truncated: the data ends inside its header");
+        break;
       case QvxHeadKind::kTooLarge: why = QStringLiteral("the QVX picture is too large: %1 x %2 pixels")
                                              .arg(head_.plan.width).arg(head_.plan.rows); break;
       case QvxHeadKind::kNotQvx:

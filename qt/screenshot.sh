@@ -6,5 +6,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/native"
 cmake --build "$build" -j2 --target qvx_qt5 pixbuf_cache
-bash "$root/tests/qt/lximage.sh" "$root" "$build" "$build/qt/screenshot" "$root/docs/lximage-qvx.png"
+VIEWER=lximage-qt QT_PLUGIN_PATH="$build/qt5" XDG_DATA_HOME="$build/pixbuf/share" QT_QPA_PLATFORM=xcb \
+  bash "$root/tests/pixbuf/eog.sh" "$root" "$build/qt/screenshot" "$root/docs/lximage-qvx.png"
 echo "wrote docs/lximage-qvx.png"
