@@ -50,8 +50,9 @@ class QvxHandler : public QImageIOHandler {
       case QvxHeadKind::kTruncated:
         why = QStringLiteral("the QVX picture is truncated: the data ends inside its header");
         break;
-      case QvxHeadKind::kTooLarge: why = QStringLiteral("the QVX picture is too large: %1 x %2 pixels")
-                                             .arg(head_.plan.width).arg(head_.plan.rows); break;
+      case QvxHeadKind::kTooLarge:
+        why = QStringLiteral("the QVX picture is too large: %1 x %2 pixels").arg(head_.plan.width).arg(head_.plan.rows);
+        break;
       case QvxHeadKind::kNotQvx:
         why = peeked_ ? QStringLiteral("not a QVX picture, or one with a depth or compression that cannot be decoded")
                       : QStringLiteral("the file is empty");
