@@ -19,3 +19,14 @@ add_executable(fuzz_pixbuf_incremental fuzz/pixbuf_incremental.cpp pixbuf/io_qvx
   native/qvx_native.cpp)
 target_link_libraries(fuzz_pixbuf_incremental PRIVATE tavko_fuzz_plugin PkgConfig::GDK_PIXBUF)
 target_link_options(fuzz_pixbuf_incremental PRIVATE -fsanitize=fuzzer,address,undefined)
+
+# The Qt plug-in through QImageReader, linked in as a static plug-in.
+set(QT_NO_CREATE_VERSIONLESS_TARGETS ON)
+find_package(Qt6 COMPONENTS Gui QUIET)
+if(TARGET Qt6::Gui)
+  add_executable(fuzz_qt_reader fuzz/qt_reader.cpp qt/qvx_plugin.cpp qt/qvx_image.cpp pixbuf/rgb_rows.cpp)
+  target_compile_definitions(fuzz_qt_reader PRIVATE QT_STATICPLUGIN)
+  target_link_libraries(fuzz_qt_reader PRIVATE tavko_fuzz_plugin Qt6::Gui)
+  target_link_options(fuzz_qt_reader PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_target_properties(fuzz_qt_reader PROPERTIES AUTOMOC ON)
+endif()

@@ -144,3 +144,4 @@ endif()
 
 include(cmake/pixbuf.cmake)
 include(cmake/uninstall.cmake)
+include(cmake/qt.cmake)

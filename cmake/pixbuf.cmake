@@ -82,14 +82,17 @@ endif()
 # up to date, the MIME type and the thumbnailer under the prefix. A staged
 # install (DESTDIR set) leaves the running system's caches alone.
 include(GNUInstallDirs)
-# All of it is the component "pixbuf" (cmake --install BUILD --component pixbuf).
+# The loader and its thumbnailer entry are the component "pixbuf"; the MIME
+# type serves the Qt plug-ins too and is a component of its own, "mime"
+# (cmake --install BUILD --component pixbuf).
 install(TARGETS pixbufloader-qvx LIBRARY DESTINATION ${TAVKO_PIXBUF_MODULEDIR} COMPONENT pixbuf)
 install(FILES pixbuf/qvx-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tavko-qvx.xml
-  COMPONENT pixbuf)
+  COMPONENT mime)
 install(FILES pixbuf/qvx.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers RENAME tavko-qvx.thumbnailer
   COMPONENT pixbuf)
 configure_file(pixbuf/refresh.cmake.in ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake @ONLY)
 install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake COMPONENT pixbuf)
+install(SCRIPT ${CMAKE_BINARY_DIR}/pixbuf/refresh.cmake COMPONENT mime)
 # The loader's files alone, for an install made with another prefix:
 # cmake -DCMAKE_INSTALL_PREFIX=PREFIX -P BUILD/pixbuf/uninstall.cmake
 # (the uninstall target undoes whatever cmake --install placed).

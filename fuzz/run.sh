@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental)
+[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental qt_reader)
 build="$root/build/fuzz"
 (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc 2>/dev/null || echo 2)" >/dev/null)
 mkdir -p "$build/artifacts"

@@ -95,6 +95,22 @@ std::vector<uint8_t> AfterFill(size_t count, uint8_t fill, const std::vector<uin
   return out;
 }
 
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t length) {
+  bytes.resize(length);
+  return bytes;
+}
+
+std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, size_t extra) {
+  bytes.insert(bytes.end(), extra, 0x5A);
+  return bytes;
+}
+
+std::vector<uint8_t> Huge(int32_t width, int32_t height, uint16_t bits) {
+  PictureShape shape = ShapeOf(bits, width, height);
+  shape.pixelBytes = 16;
+  return MakeQvx(shape);
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::vector<uint8_t> bytes;
   FILE* file = std::fopen(path.c_str(), "rb");

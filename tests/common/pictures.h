@@ -37,5 +37,12 @@ uint64_t PixelOffsetOf(const PictureShape& shape);
 // count bytes of fill, then bytes: a picture inside a larger file.
 std::vector<uint8_t> AfterFill(size_t count, uint8_t fill, const std::vector<uint8_t>& bytes);
 
+// The first length bytes; the bytes with extra bytes of 0x5A after them.
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t length);
+std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, size_t extra);
+
+// A QVX header that promises far more than the 16 pixel bytes it carries.
+std::vector<uint8_t> Huge(int32_t width, int32_t height, uint16_t bits);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The install and uninstall targets, staged under a throwaway DESTDIR: the
-# module lands in gdk-pixbuf's module folder, the MIME and thumbnailer files
-# under the prefix, the running system's loader cache is left alone, and
-# uninstall takes all three away again; then every component installed on
-# its own and the uninstall target's manifest script leave no file behind.
+# module lands in gdk-pixbuf's module folder, the Qt plug-ins in their Qt's,
+# the MIME and thumbnailer files under the prefix, the running system's
+# loader cache is left alone, and uninstall takes them all away again; then
+# every component installed on its own and the uninstall target's manifest
+# script leave no file behind.
 #   install.sh BUILD_DIR WORK_DIR
 set -euo pipefail
 build=$1 work=$2
@@ -14,6 +15,12 @@ before=$(stat -c %Y "$cache" 2>/dev/null || echo none)
 prefix="$work/prefix"
 files=("$moduledir/libpixbufloader-qvx.so" "$prefix/share/mime/packages/tavko-qvx.xml"
        "$prefix/share/thumbnailers/tavko-qvx.thumbnailer")
+# The Qt plug-ins, where built, go into each Qt's own plug-in folder.
+qt=()
+for q in 5 6; do
+  dir=$(sed -n "s/^TAVKO_QT${q}_PLUGINDIR:PATH=//p" "$build/CMakeCache.txt")
+  [ -f "$build/qt$q/imageformats/libqvx.so" ] && qt+=("$q:$dir") && files+=("$dir/imageformats/libqvx.so")
+done
 fail=0
 
 DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" >"$work/install.log"
@@ -26,6 +33,12 @@ grep -q '"image/x-qvx"' "$work/staged.cache" || { echo "FAIL: staged module not 
 [ "$(stat -c %Y "$cache" 2>/dev/null || echo none)" = "$before" ] || { echo "FAIL: a staged install changed $cache"; fail=1; }
 grep -q "DESTDIR is set" "$work/install.log" || { echo "FAIL: no word on the caches left alone"; fail=1; }
 
+# Each staged Qt plug-in is the one its Qt takes from there.
+for entry in "${qt[@]}"; do
+  QT_PLUGIN_PATH="$work/root${entry#*:}" QT_QPA_PLATFORM=offscreen "$build/tavko_qt${entry%%:*}_tests" \
+    --gtest_filter='QtFormat.*' >"$work/qt.log" 2>&1 || { echo "FAIL: Qt ${entry%%:*} does not take its staged plug-in"; fail=1; }
+done
+
 # Uninstall with the same prefix and DESTDIR.
 DESTDIR="$work/root" cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$build/pixbuf/uninstall.cmake" >"$work/uninstall.log"
 for f in "${files[@]}"; do
@@ -34,7 +47,8 @@ done
 
 # Each component on its own, undone by the install manifests.
 manifests=()
-for component in tavko pixbuf; do
+for component in tavko pixbuf mime "${qt[@]/#/qt}"; do
+  component=${component%%:*}
   DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" --component $component >>"$work/install.log"
   manifests+=("$build/install_manifest_$component.txt")
 done

@@ -193,23 +193,6 @@ std::vector<uint8_t> Sample(const char* name) {
   return ReadFileBytes(std::string(TAVKO_SOURCE_DIR "/samples/") + name);
 }
 
-std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t length) {
-  bytes.resize(length);
-  return bytes;
-}
-
-std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, size_t extra) {
-  bytes.insert(bytes.end(), extra, 0x5A);
-  return bytes;
-}
-
-// A header that promises far more than it carries.
-std::vector<uint8_t> Huge(int32_t width, int32_t height, uint16_t bits) {
-  PictureShape shape = ShapeOf(bits, width, height);
-  shape.pixelBytes = 16;
-  return MakeQvx(shape);
-}
-
 std::vector<uint8_t> Compressed() {
   PictureShape shape = ShapeOf(8, 4, 4, 256);
   shape.compression = 1;
