@@ -33,6 +33,9 @@ foreach(qt 5 6)
   set(TAVKO_QT${qt}_PLUGINDIR "${plugins}" CACHE PATH "Qt ${qt}'s plug-in folder: libqvx.so goes into its imageformats/")
   install(TARGETS qvx_qt${qt} LIBRARY DESTINATION ${TAVKO_QT${qt}_PLUGINDIR}/imageformats COMPONENT qt${qt})
 
+  if(NOT BUILD_TESTING)
+    continue()
+  endif()
   # The same tests for both: the plug-in loaded by Qt itself.
   add_executable(tavko_qt${qt}_tests tests/qt/qt_tests.cpp tests/pixbuf/reference.cpp)
   target_compile_options(tavko_qt${qt}_tests PRIVATE ${TAVKO_WARNINGS})
@@ -55,7 +58,7 @@ configure_file(qt/uninstall.cmake.in ${CMAKE_BINARY_DIR}/qt/uninstall.cmake @ONL
 # pixbuf.install stages the plug-ins and uninstalls them with the rest.
 # A real Qt 5 viewer opens a QVX picture under Xvfb (qt/screenshot.sh takes
 # the README's picture the same way).
-if(TARGET qvx_qt5)
+if(TARGET qvx_qt5 AND BUILD_TESTING)
   add_test(NAME qt.lximage COMMAND ${CMAKE_SOURCE_DIR}/tests/pixbuf/eog.sh ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR}/qt/lximage-test)
   set_tests_properties(qt.lximage PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The packages as a user gets them: tavko and qvx-pixbuf-loader installed
+# The packages as a user gets them: tavko, qvx-pixbuf-loader, the MIME type
+# and the Qt 5 and Qt 6 plug-ins installed
 # with dpkg -i on this machine, the command, its manual page and completion
 # used from where they went, a QVX opened by gdk_pixbuf_new_from_file and
-# thumbnailed by the thumbnailer entry with no environment set (so the
+# thumbnailed by the thumbnailer entry and by QImageReader of both Qts
+# with no environment set (so the
 # loader cache and the MIME database are the system's, brought up to date
 # by gdk-pixbuf's and shared-mime-info's triggers), then both purged: no
 # file of theirs may be left, and the loader cache must list the modules
@@ -14,8 +16,9 @@ src=$1 dir=$2
 work="$dir/install-check"
 rm -rf "$work" && mkdir -p "$work"
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
-packages=(tavko qvx-pixbuf-loader)
-debs=("$dir"/tavko_*.deb "$dir"/qvx-pixbuf-loader_*.deb)
+packages=(tavko qvx-pixbuf-loader qvx-mime-info qt5-image-formats-plugin-qvx qt6-image-formats-plugin-qvx)
+debs=()
+for p in "${packages[@]}"; do debs+=("$dir/${p}_"*.deb); done
 version=$(sed -n 's/^project(tavko VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
 qvx_type=/usr/share/mime/image/x-qvx.xml
@@ -34,6 +37,9 @@ done
 [ ! -e "$qvx_type" ] || { echo "install-check: $qvx_type is already there" >&2; exit 1; }
 modules_before=$(grep '^"/' "$cache" | sort)
 cc -o "$work/pixbuf_open" "$src/tests/packages/pixbuf_open.c" $(pkg-config --cflags --libs gdk-pixbuf-2.0)
+for q in 5 6; do
+  c++ -fPIC -o "$work/qt${q}_open" "$src/tests/packages/qt_open.cpp" $(pkg-config --cflags --libs Qt${q}Gui)
+done
 
 purge() { dpkg_locked --purge "${packages[@]}" >"$work/purge.log" 2>&1; }
 trap purge EXIT
@@ -60,6 +66,14 @@ for qvx in "$src"/samples/*.qvx; do
   bare "$work/pixbuf_open" "$qvx" "$work/$name.png" >/dev/null || failed "gdk_pixbuf_new_from_file $name"
 done
 
+# Qt programs find the installed plug-ins by themselves.
+for q in 5 6; do
+  for qvx in "$src"/samples/card1.qvx "$src"/samples/card24.qvx; do
+    got=$(bare "$work/qt${q}_open" "$qvx") || { failed "Qt $q cannot read $(basename "$qvx")"; continue; }
+    [ "$got" = "qvx 160 120" ] || failed "Qt $q read $(basename "$qvx") as: $got"
+  done
+done
+
 # The thumbnailer entry's own command line, as a file manager runs it.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/thumbnailers/tavko-qvx.thumbnailer)
 command=${exec_line//%s/64}
@@ -79,6 +93,9 @@ for f in $ours; do [ ! -e "$f" ] || failed "left after purge: $f"; done
 [ "$(grep '^"/' "$cache" | sort)" = "$modules_before" ] || failed "the loader cache lists other modules than before"
 [ ! -e "$qvx_type" ] || failed "$qvx_type left after purge"
 ! bare "$work/pixbuf_open" "$src/samples/card24.qvx" >/dev/null 2>&1 || failed "a QVX still opens after purge"
+for q in 5 6; do
+  ! bare "$work/qt${q}_open" "$src/samples/card24.qvx" >/dev/null 2>&1 || failed "Qt $q still reads a QVX after purge"
+done
 
 [ "$fail" -eq 0 ] && echo "install-check: installed, used and purged:" $ours
 exit "$fail"
