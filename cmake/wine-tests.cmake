@@ -57,3 +57,4 @@ add_test(NAME wine64.large_picture COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
   ${TAVKO_WIN64_DIR}/tavko_wine_tests.exe --gtest_brief=1 --gtest_filter=*TwoGigabytes*)
 set_tests_properties(wine64.large_picture PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV};TAVKO_LARGE=1" RESOURCE_LOCK wine TIMEOUT 600)
+include(cmake/wic-tests.cmake)
