@@ -3,11 +3,11 @@
 # regsvr32 (64-bit, and 32-bit where this machine runs 32-bit programs),
 # its keys checked, the WIC client test run for each bitness, and after
 # unregistering the registry as it was before.
-# wic-codec.sh WIN32_DIR WIN64_DIR OUT_DIR
+# wic-codec.sh WIN32_DIR WIN64_DIR SAMPLES_DIR OUT_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
-win32=$1 win64=$2 out=$3
+win32=$1 win64=$2 samples=$3 out=$4
 rm -rf "$out"; mkdir -p "$out"
 fail() { echo "FAIL: $*"; exit 1; }
 checks=0
@@ -57,6 +57,24 @@ for bits in "${bitness[@]}"; do
   checks=$((checks + 1))
 done
 
+# A WIC program: tavko.exe encode reads a QVX through the codec, and the
+# QVX it writes shows the same pixels.
+pixels() { convert "$1" -depth 8 rgb:- | md5sum; }
+for bits in "${bitness[@]}"; do
+  tool="$(dir "$bits")/tavko.exe" encoded=() originals=()
+  mkdir -p "$out/$bits"/{encoded,a,b}
+  for sample in "$samples"/*.qvx; do
+    name=$(basename "$sample")
+    originals+=("$(winpath "$sample")") encoded+=("$(winpath "$out/$bits/encoded/$name")")
+    wine "$tool" encode "${originals[-1]}" "${encoded[-1]}" || fail "$bits-bit encode $name"
+  done
+  wine "$tool" decode "${originals[@]}" -d "$(winpath "$out/$bits/a")" --format bmp >/dev/null
+  wine "$tool" decode "${encoded[@]}" -d "$(winpath "$out/$bits/b")" --format bmp >/dev/null
+  for a in "$out/$bits"/a/*.bmp; do
+    expect "$(pixels "$out/$bits/b/$(basename "$a")")" "$(pixels "$a")" "$bits-bit $(basename "$a" .bmp) through WIC"
+  done
+done
+
 # Unregistering one bitness leaves the extension to the other.
 if [ ${#bitness[@]} = 2 ]; then
   regsvr 32 /u
@@ -64,6 +82,10 @@ if [ ${#bitness[@]} = 2 ]; then
   expect "$(query "HKLM\\Software\\Classes\\CLSID\\$clsid" /reg:32 | head -1)" "" "32-bit class removed"
 fi
 regsvr 64 /u
+wine "$win64/tavko.exe" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out")/none.qvx" 2>"$out/none.txt" &&
+  fail "a QVX read through WIC with no codec registered"
+expect "$(tr -d '\r' <"$out/none.txt")" "tavko: $(winpath "$samples/card8.qvx"): cannot be stored as QVX: not a picture the system can read" \
+  "no codec"
 export_software after
 diff "$out/before.txt" "$out/after.txt" >"$out/left.diff" || fail "keys left after unregistering: $out/left.diff"
 checks=$((checks + 1))
