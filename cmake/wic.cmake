@@ -33,3 +33,11 @@ if(TAVKO_GTEST_SOURCE_DIR)
   target_link_options(tavko_wic_tests PRIVATE ${TAVKO_STATIC_LINK})
   add_dependencies(tavko_wic_tests tavko_spi tavko_wic)
 endif()
+
+# The codec's benchmark against WIC's BMP decoder (bench/wic.sh runs it).
+add_executable(tavko_wic_bench bench/wic_bench.cpp tests/common/pictures.cpp tools/qvx.cpp)
+target_include_directories(tavko_wic_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+target_compile_options(tavko_wic_bench PRIVATE -O2)
+target_link_libraries(tavko_wic_bench PRIVATE ole32 uuid windowscodecs)
+target_link_options(tavko_wic_bench PRIVATE ${TAVKO_STATIC_LINK})
+add_dependencies(tavko_wic_bench tavko_wic)

@@ -2,6 +2,8 @@
 // front, the rows decoded once into memory of its own.
 #include "wic/picture.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -16,10 +18,25 @@ struct RowBlocks {
   uint64_t pixelBytes;
 };
 
+// The pixel block comes straight from the system: its pages arrive zeroed
+// when first touched, so no pass over the picture clears them first.
+uint8_t* NewPixels(uint64_t bytes) {
+  if (bytes >= SIZE_MAX) return nullptr;
+  return static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes ? static_cast<SIZE_T>(bytes) : 1, MEM_COMMIT | MEM_RESERVE,
+                                            PAGE_READWRITE));
+}
+
+void FreePixels(uint8_t* pixels) {
+  if (pixels != nullptr) VirtualFree(pixels, 0, MEM_RELEASE);
+}
+
 uint8_t* Acquire(void* context, QvxBlock which, uint64_t bytes, QvxStatus* failure) {
   RowBlocks* blocks = static_cast<RowBlocks*>(context);
-  uint8_t* memory = bytes < SIZE_MAX ? static_cast<uint8_t*>(std::calloc(bytes ? static_cast<size_t>(bytes) : 1, 1))
-                                     : nullptr;
+  uint8_t* memory = nullptr;
+  if (which == kQvxPixelBlock)
+    memory = NewPixels(bytes);
+  else if (bytes < SIZE_MAX)
+    memory = static_cast<uint8_t*>(std::calloc(bytes ? static_cast<size_t>(bytes) : 1, 1));
   if (memory == nullptr) {
     *failure = kQvxNoMemory;
     return nullptr;
@@ -37,8 +54,11 @@ uint8_t* Acquire(void* context, QvxBlock which, uint64_t bytes, QvxStatus* failu
 
 void Release(void* context, QvxBlock which, bool keep) {
   RowBlocks* blocks = static_cast<RowBlocks*>(context);
-  uint8_t** memory = which == kQvxInfoBlock ? &blocks->info : which == kQvxPixelBlock ? &blocks->pixels : &blocks->scratch;
-  if (which == kQvxPixelBlock && keep) return;
+  if (which == kQvxPixelBlock) {
+    if (!keep) FreePixels(blocks->pixels), blocks->pixels = nullptr;
+    return;
+  }
+  uint8_t** memory = which == kQvxInfoBlock ? &blocks->info : &blocks->scratch;
   std::free(*memory);
   *memory = nullptr;
 }
@@ -101,7 +121,7 @@ const uint8_t* PictureRow(const WicPicture& picture, uint32_t y) {
 }
 
 void FreePictureRows(WicPicture* picture) {
-  std::free(picture->pixels);
+  FreePixels(picture->pixels);
   picture->pixels = nullptr;
   picture->pixelBytes = 0;
 }

@@ -257,6 +257,35 @@ TEST(WicCodec, CorpusAsThePluginDeliversIt) {
   EXPECT_GT(compared, 20);
 }
 
+// Threads asking one fresh frame for its pixels at once: the rows are
+// decoded once, and every thread gets the whole picture.
+struct Job {
+  IWICBitmapFrameDecode* frame;
+  RgbImage image;
+};
+
+DWORD WINAPI RunJob(void* job) {
+  static_cast<Job*>(job)->image = Rgb(static_cast<Job*>(job)->frame);
+  return 0;
+}
+
+TEST(WicCodec, FramesServeThreadsAtOnce) {
+  Opened sample;
+  OpenFile(Env("TAVKO_SAMPLES_DIR", "samples") + "/card24.qvx", &sample);
+  ASSERT_EQ(sample.result, S_OK);
+  Job jobs[4];
+  HANDLE threads[4];
+  for (int i = 0; i < 4; ++i) {
+    jobs[i].frame = sample.frame.p;
+    threads[i] = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
+  }
+  WaitForMultipleObjects(4, threads, TRUE, INFINITE);
+  for (HANDLE thread : threads) CloseHandle(thread);
+  RgbImage expected;
+  ASSERT_TRUE(PluginPicture(Env("TAVKO_SAMPLES_DIR", "samples") + "/card24.qvx", &expected));
+  for (const Job& job : jobs) EXPECT_TRUE(Same(job.image, expected));
+}
+
 std::vector<uint8_t> WithU32(std::vector<uint8_t> qvx, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) qvx[at + i] = static_cast<uint8_t>(~(value >> (8 * i)));  // stored complemented
   return qvx;
