@@ -1,3 +1,7 @@
+add_test(NAME dll.wic_boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${TAVKO_WIN32_DIR}/TAVKOWIC.dll)
+add_test(NAME dll64.wic_boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${TAVKO_WIN64_DIR}/TAVKOWIC.dll)
+add_test(NAME dll.wic_stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.sh ${TAVKO_WIN32_DIR}/TAVKOWIC-symbols.dll)
+
 # The QVX codec for the imaging component under Wine: registration, the
 # WIC client test of each bitness, unregistration.
 add_test(NAME wine64.wic_codec COMMAND ${TAVKO_SCRIPTS}/wic-codec.sh
