@@ -105,7 +105,6 @@ bool WriteKeys(HKEY classes) {
                 .Text(L"Author", L"the TAVKO authors")
                 .Text(L"Vendor", kQvxVendorText)
                 .Text(L"Version", Version())
-                .Text(L"SpecVersion", L"1.0.0.0")
                 .Text(L"ContainerFormat", kQvxContainerFormatText)
                 .Text(L"FileExtensions", kExtension)
                 .Text(L"MimeTypes", kMimeType)
