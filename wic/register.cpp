@@ -24,9 +24,9 @@
 namespace {
 
 const wchar_t kClasses[] = L"Software\\Classes";
-const wchar_t kDecoderKey[] = L"CLSID\\{77230C5A-8A0D-49F3-A6B1-F977416E7BFF}";
-const wchar_t kInstanceKey[] =
-    L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\{77230C5A-8A0D-49F3-A6B1-F977416E7BFF}";
+const std::wstring kDecoderKey = std::wstring(L"CLSID\\") + kQvxDecoderClsidText;
+const std::wstring kInstanceKey =
+    std::wstring(L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\") + kQvxDecoderClsidText;
 const wchar_t kExtension[] = L".qvx";
 const wchar_t kShellEx[] = L"ShellEx";
 const wchar_t kThumbnailHandler[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
@@ -167,8 +167,8 @@ bool RegisteredIn(REGSAM view) {
 }
 
 void DeleteKeys(HKEY classes) {
-  RegDeleteTreeW(classes, kDecoderKey);
-  RegDeleteKeyW(classes, kInstanceKey);
+  RegDeleteTreeW(classes, kDecoderKey.c_str());
+  RegDeleteKeyW(classes, kInstanceKey.c_str());
   HKEY handlers;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPropertyHandlers, 0, KEY_READ | KEY_WRITE, &handlers) == ERROR_SUCCESS) {
     if (ValueIs(handlers, kExtension, nullptr, kPhotoPropertyHandler)) {
