@@ -92,3 +92,4 @@ target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURC
 target_compile_options(tavko_bench PRIVATE -O2)
 target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(tavko_bench tavko_spi)
+include(cmake/wic.cmake)

@@ -65,3 +65,4 @@ add_test(NAME wine64.four_gigabyte_picture COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
 set_tests_properties(wine64.large_picture wine64.four_gigabyte_picture PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV};TAVKO_LARGE=1" RESOURCE_LOCK wine TIMEOUT 600
   SKIP_RETURN_CODE 77)
+include(cmake/wic-tests.cmake)

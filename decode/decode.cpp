@@ -270,9 +270,8 @@ void WriteMasks(uint8_t* info, uint32_t red, uint32_t green, uint32_t blue) {
 
 // The stored colour entries go straight into the slots and are complemented
 // there: each filled slot ends with its true blue, green, red and 0xFF.
-bool FillColourSlots(const QvxSource& source, const QvxPlan& plan, bool mmx, uint8_t* info) {
+bool FillColourSlots(const QvxSource& source, const QvxPlan& plan, bool mmx, uint8_t* slots) {
   if (plan.colourCount == 0) return true;
-  uint8_t* slots = info + kInfoHeaderBytes;
   uint64_t bytes = 4 * plan.colourCount;
   if (!ReadSourceRange(source, plan.paletteOffset, slots, bytes)) return false;
   for (uint64_t i = 3; i < bytes; i += 4) slots[i] = 0;  // the fourth stored byte is not used
@@ -301,7 +300,7 @@ QvxStatus QvxDecode(const QvxSource& source, const QvxOptions& options, const Qv
   RowJob job = MakeJob(plan, options, source.length);
   job.progress = progress;
   job.progressContext = progressContext;
-  if (!FillColourSlots(source, plan, job.mmx, blocks.info)) return Finish(&blocks, kQvxReadError);
+  if (!FillColourSlots(source, plan, job.mmx, blocks.info + kInfoHeaderBytes)) return Finish(&blocks, kQvxReadError);
   if (plan.bitFields) {
     if (plan.bits == 32)
       WriteMasks(blocks.info, 0xFF0000, 0xFF00, 0xFF);
@@ -324,4 +323,9 @@ QvxStatus QvxDecode(const QvxSource& source, const QvxOptions& options, const Qv
   // Any pixel with bit 15 set means the 16-bit data is 5-6-5, not 5-5-5.
   if (status == kQvxOk && job.bit15) WriteMasks(blocks.info, 0xF800, 0x07E0, 0x001F);
   return Finish(&blocks, status);
+}
+
+QvxStatus QvxReadColours(const QvxSource& source, const QvxPlan& plan, const QvxOptions& options, uint8_t* out) {
+  bool mmx = options.useMmx && options.cpu.mmx;
+  return FillColourSlots(source, plan, mmx, out) ? kQvxOk : kQvxReadError;
 }

@@ -174,3 +174,9 @@ typedef int (*QvxProgress)(void* context, int32_t row, int32_t rows);
 // than kQvxOk every acquired block has been released with keep false.
 QvxStatus QvxDecode(const QvxSource& source, const QvxOptions& options, const QvxAllocator& allocator,
                     QvxProgress progress, void* progressContext);
+
+// Reads the plan's colour entries as a decode delivers them into its colour
+// slots: 4 * plan.colourCount bytes of blue, green, red and 0xFF, into out.
+// For front ends that show the palette before the rows are decoded.
+// kQvxReadError when the source fails.
+QvxStatus QvxReadColours(const QvxSource& source, const QvxPlan& plan, const QvxOptions& options, uint8_t* out);

@@ -1,5 +1,5 @@
-// Reading PNG pictures for encoding: Linux through libpng, Windows through
-// the system's imaging component (WIC).
+// Reading pictures for encoding: PNG on Linux through libpng; on Windows
+// any format through the system's imaging component (WIC).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,12 @@
 
 // True when bytes start with the PNG signature.
 bool LooksLikePng(const std::vector<uint8_t>& bytes);
+
+// True when bytes go to PngToBmp rather than to the BMP reader: a PNG in
+// the Linux build; in the Windows build any file that is not a BMP, as the
+// imaging component reads every format it has a decoder for (QVX too, where
+// TAVKOWIC.dll is registered).
+bool ReadsAsPicture(const std::vector<uint8_t>& bytes);
 
 // Turns a PNG file into a 24-bit BMP file of the same colours (alpha is
 // dropped, as the plug-in drops it). Returns false with a reason.

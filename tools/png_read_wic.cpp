@@ -1,5 +1,6 @@
-// PNG input through the Windows imaging component (WIC), which every
-// Windows since Vista carries.
+// Picture input through the Windows imaging component (WIC), which every
+// Windows since Vista carries: PNG, and every other format it has a
+// decoder for (the first frame of a picture with several).
 #include <windows.h>
 #include <wincodec.h>
 
@@ -16,7 +17,20 @@ void Release(T*& object) {
   object = nullptr;
 }
 
+// Why WIC refused the file, for the message.
+std::string Refusal(HRESULT result) {
+  if (result == WINCODEC_ERR_COMPONENTNOTFOUND) return "not a picture the system can read";
+  if (result == E_OUTOFMEMORY) return "not enough memory";
+  char code[16];
+  std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(result));
+  return std::string("unreadable picture (error ") + code + ")";
+}
+
 }  // namespace
+
+bool ReadsAsPicture(const std::vector<uint8_t>& bytes) {
+  return !(bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M');
+}
 
 bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std::string* why) {
   HRESULT started = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -26,17 +40,19 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
   IWICBitmapFrameDecode* frame = nullptr;
   IWICBitmapSource* converted = nullptr;
   UINT width = 0, height = 0;
-  *why = "the system cannot read PNG files (Windows imaging component missing)";
+  HRESULT result = S_OK;
+  *why = "the system cannot read pictures (Windows imaging component missing)";
   bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)));
   ok = ok && SUCCEEDED(factory->CreateStream(&stream)) &&
        SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
   if (ok) {
-    *why = "unreadable PNG";
-    ok = SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
-         SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-         SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &converted)) &&
-         SUCCEEDED(converted->GetSize(&width, &height)) && width > 0 && height > 0;
+    result = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
+    if (SUCCEEDED(result)) result = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(result)) result = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &converted);
+    if (SUCCEEDED(result)) result = converted->GetSize(&width, &height);
+    ok = SUCCEEDED(result) && width > 0 && height > 0;
+    if (!ok) *why = FAILED(result) ? Refusal(result) : "the picture is empty";
   }
   if (ok && static_cast<uint64_t>(width) * 4 * height > 0x7FFF0000) {
     *why = "the picture is larger than a QVX file holds (2 GiB)";
@@ -58,9 +74,7 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
         for (UINT x = 0; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
       }
     } else {
-      char code[16];
-      std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(copied));
-      *why = std::string("unreadable PNG (error ") + code + ")";
+      *why = Refusal(copied);
     }
   }
   Release(converted);

@@ -100,7 +100,13 @@ const char kEncodeUsage[] =
     "pixels. BMPs of any header size, bit-field and run-length BMPs are\n"
     "brought into a form the plug-in reads; PNGs are stored as 24-bit\n"
     "pictures (alpha is dropped). - reads standard input or writes standard\n"
-    "output.\n";
+    "output.\n"
+#ifdef _WIN32
+    "\n"
+    "On Windows any picture the imaging component reads is taken too (JPEG,\n"
+    "GIF, TIFF, ..., and QVX where TAVKOWIC.dll is registered).\n"
+#endif
+    ;
 
 const char kConfigUsage[] =
     "usage: tavko config\n"
@@ -666,7 +672,7 @@ int Encode(int argc, char** argv) {
     Complain(name, why);
     return kExitFailed;
   }
-  converted = LooksLikePng(source) ? PngToBmp(source, &bmp, &why) : PlainBmp(source, &bmp, &why);
+  converted = ReadsAsPicture(source) ? PngToBmp(source, &bmp, &why) : PlainBmp(source, &bmp, &why);
   std::vector<uint8_t>().swap(source);
   if (!converted || !EncodeQvx(bmp, &qvx, &why)) {
     DiscardOutput(&out);

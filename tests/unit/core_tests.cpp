@@ -1,5 +1,5 @@
 // The decoding core through its own interfaces: the Linux front end gives
-// the same blocks as the plug-in, and a test allocator and reader that fail
+// the same blocks (and colours read ahead) as the plug-in, and a test allocator and reader that fail
 // at every step see every block released exactly once.
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,6 +29,14 @@ TEST_F(Core, LinuxFrontEndDeliversWhatThePluginDelivers) {
       EXPECT_EQ(std::vector<uint8_t>(b->info, b->info + b->infoBytes), plugin.info);
       EXPECT_EQ(std::vector<uint8_t>(b->pixels, b->pixels + b->pixelBytes), plugin.pixels);
     }
+    // The colours read ahead of a decode are the ones it delivers.
+    QvxHeader header;
+    QvxPlan plan;
+    ASSERT_EQ(QvxReadHeader(image.data(), image.size(), &header), kQvxOk);
+    ASSERT_EQ(QvxPlanDecode(header, options, image.size(), &plan), kQvxOk);
+    std::vector<uint8_t> colours(4 * plan.colourCount);
+    ASSERT_EQ(QvxReadColours(QvxMemorySource(image.data(), image.size()), plan, options, colours.data()), kQvxOk);
+    EXPECT_EQ(colours, std::vector<uint8_t>(memory.info + 40, memory.info + 40 + colours.size()));
     FreeNativeBitmap(&memory);
     FreeNativeBitmap(&file);
   }

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The QVX codec in the imaging component: registered with Wine's real
+# regsvr32 (64-bit, and 32-bit where this machine runs 32-bit programs),
+# its keys checked, the WIC client test run for each bitness, and after
+# unregistering the registry as it was before.
+# wic-codec.sh WIN32_DIR WIN64_DIR SAMPLES_DIR OUT_DIR
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+unset DISPLAY
+win32=$1 win64=$2 samples=$3 out=$4
+rm -rf "$out"; mkdir -p "$out"
+fail() { echo "FAIL: $*"; exit 1; }
+checks=0
+clsid='{77230C5A-8A0D-49F3-A6B1-F977416E7BFF}'
+bitness=(64)
+if [ "$TAVKO_WINE32" = 1 ]; then bitness+=(32); else
+  echo "NOTE: this kernel runs no 32-bit programs; the 32-bit codec is built but not run here"
+fi
+dir() { if [ "$1" = 64 ]; then echo "$win64"; else echo "$win32"; fi; }
+regsvr() { # BITS [/u]
+  local exe=regsvr32; [ "$1" = 32 ] && exe='C:\windows\syswow64\regsvr32.exe'
+  wine "$exe" /s ${2:-} "$(winpath "$(dir "$1")/TAVKOWIC.dll")" || fail "regsvr32 $1 ${2:-}"
+}
+query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
+# value KEY NAME VIEW: the data of one value ("" when absent)
+value() {
+  local which=(/ve); [ -n "$2" ] && which=(/v "$2")
+  query "$1" "${which[@]}" /reg:"$3" | sed -n 's/^ *[^ ].*REG_[A-Z_]* *//p' | head -1
+}
+expect() { [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"; checks=$((checks + 1)); }
+export_software() { wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y >/dev/null
+                    iconv -f UTF-16 -t UTF-8 "$out/$1.reg" | tr -d '\r' >"$out/$1.txt"; }
+
+export_software before
+for bits in "${bitness[@]}"; do regsvr "$bits"; done
+for bits in "${bitness[@]}"; do
+  key="HKLM\\Software\\Classes\\CLSID\\$clsid"
+  expect "$(value "$key" MimeTypes "$bits")" "image/x-qvx" "$bits-bit MimeTypes"
+  expect "$(value "$key" FileExtensions "$bits")" ".qvx" "$bits-bit FileExtensions"
+  expect "$(value "$key\\InprocServer32" ThreadingModel "$bits")" "Both" "$bits-bit threading model"
+  expect "$(value "$key\\InprocServer32" "" "$bits")" "$(winpath "$(dir "$bits")/TAVKOWIC.dll" | tr / '\\')" "$bits-bit server"
+  expect "$(value "$key\\Patterns\\0" Pattern "$bits") $(value "$key\\Patterns\\0" Mask "$bits")" "BDB2 FFFF" "pattern"
+  expect "$(query "$key\\Formats" /reg:"$bits" | grep -c '^HKEY.*Formats\\{')" 4 "$bits-bit pixel formats"
+  expect "$(value "HKLM\\Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\$clsid" CLSID "$bits")" \
+    "$clsid" "$bits-bit decoder category"
+  expect "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.qvx' "" "$bits")" \
+    "{a38b883c-1682-497e-97b0-0a3a9e801682}" "$bits-bit property handler"
+done
+expect "$(value 'HKCR\.qvx' 'Content Type' 64) $(value 'HKCR\.qvx' PerceivedType 64)" "image/x-qvx image" "extension"
+expect "$(value 'HKCR\.qvx\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}' "" 64)" \
+  "{C7657C4A-9F68-40fa-A4DF-96BC08EB3551}" "thumbnail provider"
+
+for bits in "${bitness[@]}"; do
+  module=TAVKO.SPH; [ "$bits" = 32 ] && module=TAVKO.SPI
+  TAVKO_SPI="$(winpath "$(dir "$bits")/$module")" wine "$(dir "$bits")/tavko_wic_tests.exe" --gtest_brief=1 \
+    || fail "$bits-bit WIC client"
+  checks=$((checks + 1))
+done
+
+# A WIC program: tavko.exe encode reads a QVX through the codec, and the
+# QVX it writes shows the same pixels.
+pixels() { convert "$1" -depth 8 rgb:- | md5sum; }
+for bits in "${bitness[@]}"; do
+  tool="$(dir "$bits")/tavko.exe" encoded=() originals=()
+  mkdir -p "$out/$bits"/{encoded,a,b}
+  for sample in "$samples"/*.qvx; do
+    name=$(basename "$sample")
+    originals+=("$(winpath "$sample")") encoded+=("$(winpath "$out/$bits/encoded/$name")")
+    wine "$tool" encode "${originals[-1]}" "${encoded[-1]}" || fail "$bits-bit encode $name"
+  done
+  wine "$tool" decode "${originals[@]}" -d "$(winpath "$out/$bits/a")" --format bmp >/dev/null
+  wine "$tool" decode "${encoded[@]}" -d "$(winpath "$out/$bits/b")" --format bmp >/dev/null
+  for a in "$out/$bits"/a/*.bmp; do
+    expect "$(pixels "$out/$bits/b/$(basename "$a")")" "$(pixels "$a")" "$bits-bit $(basename "$a" .bmp) through WIC"
+  done
+done
+
+# Unregistering one bitness leaves the extension to the other.
+if [ ${#bitness[@]} = 2 ]; then
+  regsvr 32 /u
+  expect "$(value 'HKCR\.qvx' 'Content Type' 64)" "image/x-qvx" "extension kept for the 64-bit codec"
+  expect "$(query "HKLM\\Software\\Classes\\CLSID\\$clsid" /reg:32 | head -1)" "" "32-bit class removed"
+fi
+regsvr 64 /u
+wine "$win64/tavko.exe" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out")/none.qvx" 2>"$out/none.txt" &&
+  fail "a QVX read through WIC with no codec registered"
+expect "$(tr -d '\r' <"$out/none.txt")" "tavko: $(winpath "$samples/card8.qvx"): cannot be stored as QVX: not a picture the system can read" \
+  "no codec"
+export_software after
+diff "$out/before.txt" "$out/after.txt" >"$out/left.diff" || fail "keys left after unregistering: $out/left.diff"
+checks=$((checks + 1))
+echo "$checks codec checks passed"

@@ -1,0 +1,37 @@
+// One QVX picture as the codec serves it: what the header says (size,
+// delivered depth, density, colours), known without decoding the rows,
+// and the decoded rows once they are asked for. Pictures are decoded as
+// the plug-in delivers them with its options clear: 1, 4 (also for 2-bit)
+// and 8 bits paletted, everything else 24-bit blue, green, red.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/qvx.h"
+
+struct WicPicture {
+  QvxHeader header;
+  QvxPlan plan;
+  QvxOptions options;
+  uint32_t colours[256];   // the delivered colour table as WIC colours (0xAARRGGBB)
+  uint32_t colourCount;    // entries of the delivered table; 0 for 24-bit pictures
+  // The decoded rows: null until DecodePictureRows succeeds.
+  uint8_t* pixels;
+  uint64_t pixelBytes;
+};
+
+// Reads the header and the colour table from source and plans the decode.
+// kQvxNotQvx for what recognition refuses, kQvxTruncated for data that ends
+// inside the header or before the last row or the stated file size,
+// kQvxNoMemory for a picture too large to hold, kQvxReadError when the
+// source fails.
+QvxStatus DescribePicture(const QvxSource& source, WicPicture* picture);
+
+// Decodes the whole picture into the picture's own memory; on failure
+// nothing is kept. The rows are then reached through PictureRow.
+QvxStatus DecodePictureRows(const QvxSource& source, WicPicture* picture);
+
+// Row y of the decoded picture, 0 being the top row.
+const uint8_t* PictureRow(const WicPicture& picture, uint32_t y);
+
+void FreePictureRows(WicPicture* picture);
