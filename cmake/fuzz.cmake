@@ -15,7 +15,7 @@ endforeach()
 # The gdk-pixbuf loader module's incremental loading, split at chosen points.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GDK_PIXBUF REQUIRED IMPORTED_TARGET gdk-pixbuf-2.0)
-add_executable(fuzz_pixbuf_incremental fuzz/pixbuf_incremental.cpp pixbuf/io_qvx.cpp pixbuf/qvx_rgb.cpp pixbuf/rgb_rows.cpp
+add_executable(fuzz_pixbuf_incremental fuzz/pixbuf_incremental.cpp pixbuf/io_qvx.cpp pixbuf/qvx_rgb.cpp
   native/qvx_native.cpp)
 target_link_libraries(fuzz_pixbuf_incremental PRIVATE tavko_fuzz_plugin PkgConfig::GDK_PIXBUF)
 target_link_options(fuzz_pixbuf_incremental PRIVATE -fsanitize=fuzzer,address,undefined)

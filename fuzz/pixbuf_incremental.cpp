@@ -51,7 +51,7 @@ void Updated(GdkPixbuf* pixbuf, int x, int y, int width, int height, gpointer da
   ++log->updated;
 }
 
-uint8_t* PrepareVector(void* context, int32_t width, int32_t height, bool, size_t* stride) {
+uint8_t* PrepareVector(void* context, int32_t width, int32_t height, size_t* stride) {
   std::vector<uint8_t>* rgb = static_cast<std::vector<uint8_t>*>(context);
   rgb->assign(3 * static_cast<size_t>(width) * height, 0);
   *stride = 3 * static_cast<size_t>(width);

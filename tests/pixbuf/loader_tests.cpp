@@ -15,7 +15,6 @@
 #include "common/files.h"
 #include "common/pictures.h"
 #include "pixbuf/qvx_rgb.h"
-#include "pixbuf/rgb_rows.h"
 #include "tests/pixbuf/reference.h"
 #include "tools/qvx.h"
 
@@ -107,7 +106,7 @@ Outcome LoadPieces(const std::vector<uint8_t>& bytes, uint32_t seed) {
   return FromPixbuf(pixbuf, written ? closeError : error);
 }
 
-uint8_t* PrepareVector(void* context, int32_t width, int32_t height, bool, size_t* stride) {
+uint8_t* PrepareVector(void* context, int32_t width, int32_t height, size_t* stride) {
   RgbImage* image = static_cast<RgbImage*>(context);
   image->width = width;
   image->height = height;
@@ -321,21 +320,6 @@ TEST(LoaderSignals, SizeThenPreparedThenUpdatedAndScaled) {
   EXPECT_EQ(gdk_pixbuf_get_width(pixbuf), events.width / 2);
   EXPECT_EQ(gdk_pixbuf_get_height(pixbuf), events.height / 2);
   g_object_unref(loader);
-}
-
-// The wide 24-bit conversion at every row length around its 16-byte
-// steps, against one byte at a time, writing nothing past the row.
-TEST(RgbRows, BgrRowsOfEveryLength) {
-  std::mt19937 random(5);
-  for (int32_t width : {1, 2, 4, 5, 6, 7, 10, 11, 15, 16, 17, 21, 33, 127, 4096}) {
-    SCOPED_TRACE(width);
-    std::vector<uint8_t> src(3 * width), dst(3 * width + 16, 0xEE), expected(dst);
-    for (uint8_t& byte : src) byte = static_cast<uint8_t>(random());
-    for (int32_t x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) expected[3 * x + c] = src[3 * x + 2 - c];
-    RowBgrToRgb(src.data(), dst.data(), width);
-    EXPECT_TRUE(dst == expected);
-  }
 }
 
 }  // namespace
