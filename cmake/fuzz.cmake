@@ -6,7 +6,7 @@ add_library(tavko_fuzz_plugin STATIC ${TAVKO_CORE_SOURCES} ${TAVKO_PLUGIN_SOURCE
   fuzz/check.cpp)
 target_include_directories(tavko_fuzz_plugin PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(tavko_fuzz_plugin PUBLIC ${TAVKO_FUZZ_FLAGS})
-foreach(target is_supported picture_info get_picture get_picture_file)
+foreach(target is_supported picture_info get_picture get_picture_file push_rows)
   add_executable(fuzz_${target} fuzz/${target}.cpp)
   target_link_libraries(fuzz_${target} PRIVATE tavko_fuzz_plugin)
   target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer,address,undefined)
