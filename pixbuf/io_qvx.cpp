@@ -8,7 +8,6 @@
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -18,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "native/qvx_native.h"
 #include "pixbuf/qvx_rgb.h"
 
 namespace {
@@ -48,35 +48,10 @@ bool NoMemory(GError** error) {
   return false;
 }
 
-// Pixel memory starts zeroed, so rows that never arrive are black. Blocks
-// of picture size are mapped on their own and ask for huge pages: faulting
-// in a fresh 48 MiB block page by page takes longer than converting its
-// rows. Smaller blocks are exactly the pixbuf's size.
-const size_t kHugePage = 2 << 20;
-const size_t kLargeBlock = 4 * kHugePage;
-
-void FreePixels(guchar* pixels, gpointer data) {
-  size_t bytes = GPOINTER_TO_SIZE(data);
-  if (bytes < kLargeBlock)
-    std::free(pixels);
-  else
-    munmap(pixels, bytes);
-}
-
-uint8_t* AllocateBlock(size_t bytes) {
-  if (bytes < kLargeBlock) return static_cast<uint8_t*>(std::calloc(bytes, 1));
-  // Mapped with a huge page's room to spare, then trimmed to an aligned block.
-  if (bytes > SIZE_MAX - kHugePage) return nullptr;
-  void* mapped = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  uintptr_t at = reinterpret_cast<uintptr_t>(mapped);
-  uintptr_t aligned = (at + kHugePage - 1) / kHugePage * kHugePage;
-  if (aligned > at) munmap(mapped, aligned - at);
-  size_t tail = kHugePage - (aligned - at);
-  if (tail > 0) munmap(reinterpret_cast<uint8_t*>(aligned) + bytes, tail);
-  madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint only
-  return reinterpret_cast<uint8_t*>(aligned);
-}
+// Pixel memory starts zeroed, so rows that never arrive are black; large
+// blocks ask for huge pages (AllocatePictureBlock), small ones are exactly
+// the pixbuf's size.
+void FreePixels(guchar* pixels, gpointer data) { FreePictureBlock(pixels, GPOINTER_TO_SIZE(data)); }
 
 // The density as the PNG loader gives it: whole dots per inch.
 void SetDensity(GdkPixbuf* pixbuf, const char* key, int32_t pelsPerMeter) {
@@ -112,7 +87,7 @@ bool Prepare(LoadContext* context, GError** error) {
   // has checked that the sizes fit an int.
   size_t stride = (info.rowBytes + 3) / 4 * 4;
   size_t bytes = stride * info.rows;
-  uint8_t* pixels = AllocateBlock(bytes);
+  uint8_t* pixels = AllocatePictureBlock(bytes);
   if (pixels == nullptr) return NoMemory(error);
   context->pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, FALSE, 8, info.width,
                                              static_cast<int>(info.rows), static_cast<int>(stride), FreePixels,
