@@ -22,8 +22,9 @@
 
 namespace {
 
-// Whole-file loading reads the file in pieces of this size.
-const size_t kReadPiece = 256 * 1024;
+// Whole-file loading reads the file in pieces of this size, as gdk-pixbuf
+// reads a file for loaders that take pieces.
+const size_t kReadPiece = 64 * 1024;
 
 struct LoadContext {
   GdkPixbufModuleSizeFunc sizeFunc;
