@@ -58,7 +58,7 @@ TAVKO_SSSE3 inline void Store16(uint8_t* dst, __m128i a, __m128i b, __m128i c, _
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 48), _mm_or_si128(d, alpha));
 }
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+TAVKO_SSSE3 inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 template <int L>
 TAVKO_SSSE3 uint64_t From32Ssse3(const uint8_t* src, uint8_t* dst, uint64_t count) {
