@@ -138,22 +138,38 @@ void From555(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable
   }
 }
 
-// Paletted pixels, the leftmost in the highest bits of a byte, through a
-// table holding each index's delivered bytes.
-// Three-byte pixels are stored four bytes at a time, the last one three.
+// One paletted pixel, index i, into the layout: the index itself, or the
+// table's bytes (three-byte pixels stored four bytes at a time, the next
+// pixel's first byte written again by the next store; the last one three).
+template <int L>
+inline void PutIndex(uint8_t* dst, uint64_t x, unsigned i, const LayoutTable& table, bool last) {
+  if (L == kQvxIndex8)
+    dst[x] = static_cast<uint8_t>(i);
+  else if (L == kQvxRgb8 && last)
+    std::memcpy(dst + 3 * x, table[i], 3);
+  else
+    std::memcpy(dst + Bytes<L>() * x, table[i], 4);
+}
+
+// Paletted pixels, the leftmost in the highest bits of a byte: whole bytes
+// of pixels first, then the pixels of a last, partly used byte. 8-bit
+// indices are the stored bytes as they are.
 template <int Bits, int L>
 void FromTable(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable& table, const QvxCpu&) {
-  const unsigned perByte = 8 / Bits, mask = (1u << Bits) - 1;
-  for (uint64_t x = 0; x < count; ++x) {
-    unsigned index = Bits == 8 ? src[x] : (src[x / perByte] >> (8 - Bits * (1 + x % perByte))) & mask;
-    if (L == kQvxIndex8) {
-      dst[x] = static_cast<uint8_t>(index);
-    } else if (L == kQvxRgb8 && x + 1 == count) {
-      std::memcpy(dst + 3 * x, table[index], 3);
-    } else {
-      std::memcpy(dst + Bytes<L>() * x, table[index], 4);
-    }
+  if (Bits == 8 && L == kQvxIndex8) {
+    std::memcpy(dst, src, static_cast<size_t>(count));
+    return;
   }
+  if (count == 0) return;
+  const unsigned perByte = 8 / Bits, mask = (1u << Bits) - 1;
+  uint64_t whole = (count - 1) / perByte;  // bytes whose pixels all come before the last pixel
+  for (uint64_t b = 0; b < whole; ++b) {
+    unsigned byte = src[b];
+    for (unsigned k = 0; k < perByte; ++k)
+      PutIndex<L>(dst, b * perByte + k, (byte >> (8 - Bits * (k + 1))) & mask, table, false);
+  }
+  for (uint64_t x = whole * perByte; x < count; ++x)
+    PutIndex<L>(dst, x, (src[x / perByte] >> (8 - Bits * (1 + x % perByte))) & mask, table, x + 1 == count);
 }
 
 template <int Bits>
