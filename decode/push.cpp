@@ -224,6 +224,17 @@ void QvxPushDestroy(QvxPush* push) { std::free(push); }
 QvxPushEvent QvxPushFeed(QvxPush* push, const uint8_t* bytes, uint64_t size, uint64_t* used) {
   *used = 0;
   uint32_t rowsBefore = push->row;
+  if (push->phase == kGap && push->haveTarget && push->have > push->info.pixelOffset) {
+    // A header size below 16 still has 54 header bytes read, and the rows
+    // may begin among them: those taken already go through first, also
+    // when this piece is empty.
+    const uint8_t* kept = push->head + push->info.pixelOffset;
+    uint64_t keptBytes = push->have - push->info.pixelOffset;
+    push->have = push->info.pixelOffset;
+    push->phase = kRows;
+    if (!BeginRow(push)) return kQvxPushFailed;
+    TakeRows(push, &kept, &keptBytes);
+  }
   while (size > 0 && push->phase != kDone && push->phase != kFailed) {
     uint64_t take = 0;
     if (push->phase == kHead) {
@@ -243,17 +254,6 @@ QvxPushEvent QvxPushFeed(QvxPush* push, const uint8_t* bytes, uint64_t size, uin
       continue;
     }
     if (!push->haveTarget) return Fail(push, kQvxStopped);
-    if (push->phase == kGap && push->have > push->info.pixelOffset) {
-      // A header size below 16 still has 54 header bytes read, and the rows
-      // may begin among them: those taken already go through first.
-      const uint8_t* kept = push->head + push->info.pixelOffset;
-      uint64_t keptBytes = push->have - push->info.pixelOffset;
-      push->have = push->info.pixelOffset;
-      push->phase = kRows;
-      if (!BeginRow(push)) return kQvxPushFailed;
-      TakeRows(push, &kept, &keptBytes);
-      continue;
-    }
     if (push->phase == kGap) {
       take = push->info.pixelOffset - push->have;
       if (take > size) take = size;
