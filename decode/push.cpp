@@ -43,6 +43,7 @@ struct QvxPush {
   uint32_t unit;        // stored bytes per step: 1 below 16 bits, else one pixel
   uint32_t perUnit;     // pixels per step
   uint32_t row;         // the stored row being filled
+  uint32_t answered;    // rows done when the last feed answered
   uint64_t col;         // bytes of it taken
   uint8_t* dst;         // where it goes
   uint8_t carry[4];     // the start of a straddling pixel
@@ -223,18 +224,6 @@ void QvxPushDestroy(QvxPush* push) { std::free(push); }
 
 QvxPushEvent QvxPushFeed(QvxPush* push, const uint8_t* bytes, uint64_t size, uint64_t* used) {
   *used = 0;
-  uint32_t rowsBefore = push->row;
-  if (push->phase == kGap && push->haveTarget && push->have > push->info.pixelOffset) {
-    // A header size below 16 still has 54 header bytes read, and the rows
-    // may begin among them: those taken already go through first, also
-    // when this piece is empty.
-    const uint8_t* kept = push->head + push->info.pixelOffset;
-    uint64_t keptBytes = push->have - push->info.pixelOffset;
-    push->have = push->info.pixelOffset;
-    push->phase = kRows;
-    if (!BeginRow(push)) return kQvxPushFailed;
-    TakeRows(push, &kept, &keptBytes);
-  }
   while (size > 0 && push->phase != kDone && push->phase != kFailed) {
     uint64_t take = 0;
     if (push->phase == kHead) {
@@ -270,7 +259,9 @@ QvxPushEvent QvxPushFeed(QvxPush* push, const uint8_t* bytes, uint64_t size, uin
   }
   if (push->phase == kFailed) return kQvxPushFailed;
   if (push->phase == kDone) return kQvxPushFinished;
-  return push->row > rowsBefore ? kQvxPushRows : kQvxPushNeedMore;
+  bool rows = push->row > push->answered;
+  push->answered = push->row;
+  return rows ? kQvxPushRows : kQvxPushNeedMore;
 }
 
 const QvxPictureInfo* QvxPushInfo(const QvxPush* push) { return push->headerRead ? &push->info : nullptr; }
@@ -285,6 +276,16 @@ QvxStatus QvxPushSetTarget(QvxPush* push, const QvxRowTarget& target) {
   }
   push->target = target;
   push->haveTarget = true;
+  if (push->have > push->info.pixelOffset) {
+    // A header size below 16 still has 54 header bytes read, and the rows
+    // may begin among them: those taken already go through now.
+    const uint8_t* kept = push->head + push->info.pixelOffset;
+    uint64_t keptBytes = push->have - push->info.pixelOffset;
+    push->have = push->info.pixelOffset;
+    push->phase = kRows;
+    if (!BeginRow(push)) return push->status;
+    TakeRows(push, &kept, &keptBytes);
+  }
   return kQvxOk;
 }
 
@@ -356,14 +357,17 @@ QvxStatus DecodeReader(QvxPush* push, const QvxSource& source, QvxPrepareRows pr
   QvxStatus status = Prepare(push, source.length, prepare, context);
   if (status != kQvxOk) return status;
   const QvxPictureInfo& info = *QvxPushInfo(push);
-  push->have = info.pixelOffset;
-  push->phase = kRows;
-  if (!BeginRow(push)) return push->status;
-  uint64_t rowBytes = info.pictureBytes - info.pixelOffset;
+  if (push->phase == kGap) {
+    push->have = info.pixelOffset;
+    push->phase = kRows;
+    if (!BeginRow(push)) return push->status;
+  }
+  if (push->phase != kRows) return QvxPushEnd(push);
+  uint64_t rowBytes = info.pictureBytes - push->have;
   uint64_t pieceBytes = rowBytes < kReadPiece ? rowBytes : kReadPiece;
   uint8_t* piece = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(pieceBytes)));
   if (piece == nullptr) return kQvxNoMemory;
-  for (at = info.pixelOffset; status == kQvxOk && at < info.pictureBytes; at += pieceBytes) {
+  for (at = push->have; status == kQvxOk && at < info.pictureBytes; at += pieceBytes) {
     uint64_t n = info.pictureBytes - at < pieceBytes ? info.pictureBytes - at : pieceBytes;
     status = ReadSourceRange(source, at, piece, n) ? FeedAll(push, piece, n, &used, &header) : kQvxReadError;
   }

@@ -23,8 +23,9 @@
 //                        has the size and layout, no pixel memory asked for
 //                        yet. The front end gives QvxPushSetTarget() and
 //                        feeds the rest of the piece (bytes + used);
-//     kQvxPushRows       rows completed: QvxPushRowsDone() counts them, in
-//                        the order the file stores them;
+//     kQvxPushRows       rows completed since the last answer (or by
+//                        QvxPushSetTarget): QvxPushRowsDone() counts them,
+//                        in the order the file stores them;
 //     kQvxPushFinished   the last row is done; bytes after it are not taken;
 //     kQvxPushFailed     QvxPushStatus() says why; nothing more is written.
 //   QvxPushEnd(push) then says kQvxOk, or kQvxTruncated when the bytes ended
@@ -113,7 +114,9 @@ QvxPushEvent QvxPushFeed(QvxPush* push, const uint8_t* bytes, uint64_t size, uin
 const QvxPictureInfo* QvxPushInfo(const QvxPush* push);
 
 // Where the rows go; given once, after kQvxPushHeader. kQvxNotQvx (and
-// the decoder failed) for a buffer whose stride is below rowBytes.
+// the decoder failed) for a buffer whose stride is below rowBytes. Rows
+// whose bytes were taken with the headers (a picture whose rows begin
+// inside its 54 header bytes) are written here, and may finish it.
 QvxStatus QvxPushSetTarget(QvxPush* push, const QvxRowTarget& target);
 
 // Rows completed so far, counted in the order the file stores them.
