@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "decode/qvx_rows.h"
 #include "native/qvx_native.h"
 #include "settings/options.h"
 #endif
@@ -179,6 +180,37 @@ void ReadBaseline() {
   close(fd);
   std::free(to);
 }
+
+// The core's rows in a caller's layout, from memory, into fresh memory of
+// the destination's size, against a memcpy of as many bytes.
+std::vector<uint8_t> rowsSource(static_cast<size_t>(4) * kSide * kSide, 0x5A);
+
+QvxStatus FreshRows(void* context, const QvxPictureInfo& info, QvxRowTarget* target) {
+  uint8_t** rows = static_cast<uint8_t**>(context);
+  *rows = static_cast<uint8_t*>(std::calloc(info.rowBytes * info.rows, 1));
+  *target = {*rows, info.rowBytes, nullptr, nullptr};
+  return *rows != nullptr ? kQvxOk : kQvxNoMemory;
+}
+
+template <QvxPixelLayout L>
+void DecodeRows() {
+  QvxRowSpec spec = QvxDefaultRowSpec();
+  spec.layout = L == kQvxIndex8 ? kQvxRgb8 : L;
+  spec.indices = L == kQvxIndex8;
+  uint8_t* rows = nullptr;
+  QvxDecodeRows(QvxMemorySource(current.qvx.data(), current.qvx.size()), spec, FreshRows, &rows);
+  benchmark::DoNotOptimize(rows);
+  std::free(rows);
+}
+
+template <int N>
+void MemcpyRows() {
+  size_t bytes = static_cast<size_t>(N) * kSide * kSide;
+  void* to = std::calloc(bytes, 1);
+  std::memcpy(to, rowsSource.data(), bytes);
+  benchmark::DoNotOptimize(to);
+  std::free(to);
+}
 #endif
 
 void StbReader() {
@@ -196,6 +228,11 @@ const Operation kOperations[] = {{"memory", DecodeMemory},
                                  {"memcpy", MemcpyBaseline},
                                  {"read", ReadBaseline},
                                  {"stb", StbReader}};
+#ifndef _WIN32
+const Operation kRowOperations[] = {{"rgb", DecodeRows<kQvxRgb8>},     {"memcpy3", MemcpyRows<3>},
+                                    {"bgra", DecodeRows<kQvxBgra8>},   {"memcpy4", MemcpyRows<4>},
+                                    {"index", DecodeRows<kQvxIndex8>}, {"memcpy1", MemcpyRows<1>}};
+#endif
 
 // Seconds per call of each repetition, by "case/operation".
 std::map<std::string, std::vector<double>> timings;
@@ -240,6 +277,17 @@ void PrintTable(const char* build) {
                 Ratio(k + "/memory", k + "/memcpy").c_str(), Ratio(k + "/file", k + "/read").c_str(),
                 Ratio(k + "/file", k + "/memory", k + "/read").c_str(), Ratio(k + "/stb", k + "/memory").c_str(),
                 Median(timings[k + "/memcpy"]) * 1e3);
+  }
+  if (!timings["24/rgb"].empty()) {
+    std::printf("\nRows in the caller's layout from memory, against a memcpy of the destination bytes\n");
+    std::printf("%-5s %20s %20s %20s\n", "depth", "RGB / memcpy", "BGRA / memcpy", "indices / memcpy");
+    for (const Case& c : kCases) {
+      std::string k = c.name;
+      if (timings[k + "/rgb"].empty()) continue;
+      std::printf("%-5s %20s %20s %20s\n", c.name, Ratio(k + "/rgb", k + "/memcpy3").c_str(),
+                  Ratio(k + "/bgra", k + "/memcpy4").c_str(),
+                  c.bits <= 8 ? Ratio(k + "/index", k + "/memcpy1").c_str() : "");
+    }
   }
   for (const char* size : {"1KiB", "1MiB"}) {
     std::string byte = std::string("invert/") + size + "/bytes", mmx = std::string("invert/") + size + "/mmx";
@@ -376,6 +424,22 @@ int main(int argc, char** argv) {
                                      for (auto _ : state) op.run();
                                      state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                                                              static_cast<int64_t>(current.pixelBytes));
+                                   })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(0.2)
+          ->Repetitions(5);
+    }
+  }
+  for (const Case& c : kCases) {
+    if (c.keep) continue;
+    for (const Operation& op : kRowOperations) {
+      if ((op.run == DecodeRows<kQvxIndex8> || op.run == MemcpyRows<1>) && c.bits > 8) continue;
+      benchmark::RegisterBenchmark((std::string(c.name) + "/" + op.name).c_str(),
+                                   [&c, op](benchmark::State& state) {
+                                     SetOptions(c);
+                                     Prepare(c);
+                                     for (auto _ : state) op.run();
                                    })
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime()

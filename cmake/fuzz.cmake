@@ -6,7 +6,7 @@ add_library(tavko_fuzz_plugin STATIC ${TAVKO_CORE_SOURCES} ${TAVKO_PLUGIN_SOURCE
   fuzz/check.cpp)
 target_include_directories(tavko_fuzz_plugin PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(tavko_fuzz_plugin PUBLIC ${TAVKO_FUZZ_FLAGS})
-foreach(target is_supported picture_info get_picture get_picture_file)
+foreach(target is_supported picture_info get_picture get_picture_file push_rows)
   add_executable(fuzz_${target} fuzz/${target}.cpp)
   target_link_libraries(fuzz_${target} PRIVATE tavko_fuzz_plugin)
   target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer,address,undefined)
@@ -15,7 +15,7 @@ endforeach()
 # The gdk-pixbuf loader module's incremental loading, split at chosen points.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GDK_PIXBUF REQUIRED IMPORTED_TARGET gdk-pixbuf-2.0)
-add_executable(fuzz_pixbuf_incremental fuzz/pixbuf_incremental.cpp pixbuf/io_qvx.cpp pixbuf/qvx_rgb.cpp pixbuf/rgb_rows.cpp
+add_executable(fuzz_pixbuf_incremental fuzz/pixbuf_incremental.cpp pixbuf/io_qvx.cpp pixbuf/qvx_rgb.cpp
   native/qvx_native.cpp)
 target_link_libraries(fuzz_pixbuf_incremental PRIVATE tavko_fuzz_plugin PkgConfig::GDK_PIXBUF)
 target_link_options(fuzz_pixbuf_incremental PRIVATE -fsanitize=fuzzer,address,undefined)

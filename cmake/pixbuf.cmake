@@ -12,7 +12,7 @@ pkg_get_variable(GDK_PIXBUF_CACHE_FILE gdk-pixbuf-2.0 gdk_pixbuf_cache_file)
 set(TAVKO_PIXBUF_MODULEDIR "${GDK_PIXBUF_SYSTEM_MODULEDIR}" CACHE PATH "Where the gdk-pixbuf loader module is installed")
 
 # The decoding core compiled for a shared object, kept out of its exports.
-add_library(tavko_pixbuf_core STATIC ${TAVKO_CORE_SOURCES} native/qvx_native.cpp pixbuf/qvx_rgb.cpp pixbuf/rgb_rows.cpp)
+add_library(tavko_pixbuf_core STATIC ${TAVKO_CORE_SOURCES} native/qvx_native.cpp pixbuf/qvx_rgb.cpp)
 target_include_directories(tavko_pixbuf_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(tavko_pixbuf_core PRIVATE ${TAVKO_WARNINGS})
 set_target_properties(tavko_pixbuf_core PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden)

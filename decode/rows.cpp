@@ -7,16 +7,7 @@
 #include <cstring>
 
 #include "decode/bytes.h"
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
-#include <tmmintrin.h>
-#define TAVKO_ROWS_X86 1
-#define TAVKO_SSE2 __attribute__((target("sse2")))
-#define TAVKO_SSSE3 __attribute__((target("ssse3")))
-#else
-#define TAVKO_ROWS_X86 0
-#endif
+#include "decode/wide.h"
 
 namespace {
 
@@ -36,21 +27,9 @@ struct ExpandTable {
 const ExpandTable kExpand;
 
 #if TAVKO_ROWS_X86
-// Packs four 4-byte pixels, whose fourth bytes are dropped, into 12 bytes.
-TAVKO_SSSE3 inline __m128i Pack12(__m128i v) {
-  const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  return _mm_shuffle_epi8(v, order);
-}
-
 // Stores sixteen 4-byte pixels (a..d, four each) as 48 bytes.
 TAVKO_SSSE3 inline void Store48(uint8_t* dst, __m128i a, __m128i b, __m128i c, __m128i d) {
-  a = Pack12(a);
-  b = Pack12(b);
-  c = Pack12(c);
-  d = Pack12(d);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+  Store48Packed(dst, Pack12(a), Pack12(b), Pack12(c), Pack12(d));
 }
 
 // The wide loops count whole groups in a size_t: a row in memory never
@@ -64,20 +43,6 @@ TAVKO_SSSE3 uint64_t Convert32To24Ssse3(const uint8_t* src, uint8_t* dst, uint64
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48)));
   }
   return 16 * static_cast<uint64_t>(groups);
-}
-
-// Eight 5-5-5 pixels to eight blue-green-red-0 pixels (two vectors). Each
-// 5-bit field is moved to the top of its lane and multiplied: the high half
-// of (x << 11) * 264 is (x << 3) | (x >> 2).
-TAVKO_SSSE3 inline void Widen555(__m128i v, __m128i* low, __m128i* high) {
-  const __m128i top = _mm_set1_epi16(static_cast<short>(0xF800));
-  const __m128i widen = _mm_set1_epi16(264);
-  __m128i b = _mm_mulhi_epu16(_mm_slli_epi16(v, 11), widen);
-  __m128i g = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 6), top), widen);
-  __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 1), top), widen);
-  __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
-  *low = _mm_unpacklo_epi16(bg, r);
-  *high = _mm_unpackhi_epi16(bg, r);
 }
 
 TAVKO_SSSE3 uint64_t Convert555To24Ssse3(const uint8_t* src, uint8_t* dst, uint64_t width) {

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental qt_reader)
+[ ${#targets[@]} -gt 0 ] || targets=(is_supported picture_info get_picture get_picture_file pixbuf_incremental push_rows qt_reader)
 build="$root/build/fuzz"
 (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc 2>/dev/null || echo 2)" >/dev/null)
 mkdir -p "$build/artifacts"
@@ -27,6 +27,9 @@ for target in "${targets[@]}"; do
       # Whole, and split after 1, 17 and 60 bytes.
       pixbuf_incremental) { printf '\x00'; cat "$seed"; } >"$corpus/$name.0"
           { printf '\x03\x01\x00\x10\x00\x2b\x00'; cat "$seed"; } >"$corpus/$name.3" ;;
+      # RGB rows top first, whole; BGRA split after 1 and 40 bytes.
+      push_rows) { printf '\x08\x00'; cat "$seed"; } >"$corpus/$name.0"
+          { printf '\x01\x02\x01\x00\x28\x00'; cat "$seed"; } >"$corpus/$name.2" ;;
       *) cp "$seed" "$corpus/$name" ;;
     esac
   done

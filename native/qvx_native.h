@@ -15,6 +15,13 @@ struct NativeBitmap {
   uint64_t pixelBytes;
 };
 
+// Zero-filled memory for a picture: blocks of 8 MiB and more are mapped on
+// their own, aligned to huge pages and asking for them; smaller ones come
+// from calloc. Null when it cannot be had.
+uint8_t* AllocatePictureBlock(uint64_t bytes);
+// Frees a block of AllocatePictureBlock, given its size.
+void FreePictureBlock(uint8_t* block, uint64_t bytes);
+
 // Frees both blocks and clears the record.
 void FreeNativeBitmap(NativeBitmap* bitmap);
 

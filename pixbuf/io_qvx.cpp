@@ -1,185 +1,183 @@
 // gdk-pixbuf loader module for QVX pictures: whole-file loading and
-// incremental loading. Incoming bytes are gathered until the picture's last
-// row is in, then decoded in one go into an RGB pixbuf, so a truncated file
-// gives an error and never half a picture.
+// incremental loading, both over the core's push decoder. Rows are written
+// straight into the pixbuf as their bytes arrive; the loader keeps no copy
+// of the file. Incremental loading announces the size as soon as the
+// header is in, prepares the pixbuf then, and reports the rows each piece
+// completed (a bottom-up picture fills from the bottom, as gdk-pixbuf's
+// BMP loader fills it).
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "native/qvx_native.h"
 #include "pixbuf/qvx_rgb.h"
 
 namespace {
 
-// Bytes gathered before the header is judged: more than any header form needs.
-const size_t kHeadBytes = 64;
-// The first block for a picture whose size is known, when the file's size is not.
-const size_t kFirstBlock = 64 * 1024;
+// Whole-file loading reads the file in pieces of this size, as gdk-pixbuf
+// reads a file for loaders that take pieces.
+const size_t kReadPiece = 64 * 1024;
 
 struct LoadContext {
   GdkPixbufModuleSizeFunc sizeFunc;
   GdkPixbufModulePreparedFunc preparedFunc;
   GdkPixbufModuleUpdatedFunc updatedFunc;
   gpointer userData;
-  uint8_t* data;
-  size_t length;
-  size_t capacity;
-  bool headKnown;
-  bool failed;  // an earlier piece was refused; its error has been given
-  QvxHead head;
+  QvxPush* push;
+  GdkPixbuf* pixbuf;
+  uint64_t fileBytes;   // whole-file loading: bytes the file holds from the picture's start
+  bool wholeFile;
+  uint64_t fed;         // bytes handed over so far
+  uint32_t reported;    // stored rows reported through updatedFunc
+  bool failed;          // a piece was refused; its error has been given
 };
 
 void SetError(GError** error, int code, const std::string& text) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, text.c_str());
 }
 
-// Blocks of picture size ask for huge pages: faulting in a fresh 48 MiB
-// block page by page takes longer than reading the file into it.
-const size_t kHugePage = 2 << 20;
-const size_t kLargeBlock = 4 * kHugePage;
-
-uint8_t* AllocateBlock(size_t bytes) {
-  if (bytes < kLargeBlock) return static_cast<uint8_t*>(std::malloc(bytes));
-  void* block = nullptr;
-  if (posix_memalign(&block, kHugePage, bytes) != 0) return nullptr;
-  madvise(block, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);  // a hint only
-  return static_cast<uint8_t*>(block);
+bool NoMemory(GError** error) {
+  SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load the QVX picture");
+  return false;
 }
 
-void FreeContext(LoadContext* context) {
-  std::free(context->data);
-  g_free(context);
+// Pixel memory starts zeroed, so rows that never arrive are black; large
+// blocks ask for huge pages (AllocatePictureBlock), small ones are exactly
+// the pixbuf's size.
+void FreePixels(guchar* pixels, gpointer data) { FreePictureBlock(pixels, GPOINTER_TO_SIZE(data)); }
+
+// The density as the PNG loader gives it: whole dots per inch.
+void SetDensity(GdkPixbuf* pixbuf, const char* key, int32_t pelsPerMeter) {
+  if (pelsPerMeter <= 0) return;
+  std::string dpi = std::to_string(static_cast<long>(std::lround(pelsPerMeter * 25.4 / 1000)));
+  gdk_pixbuf_set_option(pixbuf, key, dpi.c_str());
 }
 
-// Grows the buffer to hold at least need bytes: doubling, but never past
-// the picture's own size once that is known.
-bool Reserve(LoadContext* context, size_t need, GError** error) {
-  if (need <= context->capacity) return true;
-  size_t grown = context->capacity < kFirstBlock ? kFirstBlock : context->capacity * 2;
-  if (context->headKnown && grown > context->head.pictureBytes) grown = context->head.pictureBytes;
-  if (grown < need) grown = need;
-  uint8_t* data = AllocateBlock(grown);
-  if (data != nullptr && context->length > 0) std::memcpy(data, context->data, context->length);
-  if (data == nullptr) {
-    SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load the QVX picture");
-    return false;
-  }
-  std::free(context->data);
-  context->data = data;
-  context->capacity = grown;
-  return true;
-}
-
-// Judges the header once enough bytes are in. Reports the size to the
-// size callback as soon as it is known; a size set to 0 there means the
-// caller wants no pixels.
-bool JudgeHead(LoadContext* context, GError** error) {
-  switch (QvxReadHead(context->data, context->length, &context->head)) {
-    case QvxHeadKind::kNeedMore: return true;
-    case QvxHeadKind::kNotQvx:
-      SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-               "Not a QVX picture, or one with a depth or compression that cannot be decoded");
-      return false;
-    case QvxHeadKind::kTooLarge:
-      SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "The QVX picture is too large to load");
-      return false;
-    case QvxHeadKind::kQvx: break;
-  }
-  context->headKnown = true;
-  if (context->length > context->head.pictureBytes) context->length = context->head.pictureBytes;
+// The header is in: the size is announced (also for a picture too large to
+// load, so that gdk_pixbuf_get_file_info reports it), then the pixbuf is
+// made and the rows are aimed at it.
+bool Prepare(LoadContext* context, GError** error) {
+  const QvxPictureInfo& info = *QvxPushInfo(context->push);
+  gint width = info.width, height = static_cast<gint>(info.rows);
   if (context->sizeFunc != nullptr) {
-    gint width = context->head.width, height = context->head.height;
     context->sizeFunc(&width, &height, context->userData);
     if (width == 0 || height == 0) {
       SetError(error, GDK_PIXBUF_ERROR_FAILED, "Loading the QVX picture was cancelled");
       return false;
     }
   }
+  if (!QvxRgbFits(info)) {
+    SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "The QVX picture is too large to load");
+    return false;
+  }
+  if (context->wholeFile && context->fileBytes < info.pictureBytes) {
+    SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+             "The QVX picture is truncated: the file has " + std::to_string(context->fileBytes) + " of the " +
+                 std::to_string(info.pictureBytes) + " bytes it needs");
+    return false;
+  }
+  // Rows padded to 4 bytes, as gdk_pixbuf_new lays them out; QvxRgbFits
+  // has checked that the sizes fit an int.
+  size_t stride = (info.rowBytes + 3) / 4 * 4;
+  size_t bytes = stride * info.rows;
+  uint8_t* pixels = AllocatePictureBlock(bytes);
+  if (pixels == nullptr) return NoMemory(error);
+  context->pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, FALSE, 8, info.width,
+                                             static_cast<int>(info.rows), static_cast<int>(stride), FreePixels,
+                                             GSIZE_TO_POINTER(bytes));
+  if (context->pixbuf == nullptr) {
+    FreePixels(pixels, GSIZE_TO_POINTER(bytes));
+    return NoMemory(error);
+  }
+  SetDensity(context->pixbuf, "x-dpi", info.xPelsPerMeter);
+  SetDensity(context->pixbuf, "y-dpi", info.yPelsPerMeter);
+  if (QvxPushSetTarget(context->push, {pixels, stride, nullptr, nullptr}) != kQvxOk) return NoMemory(error);
+  if (context->preparedFunc != nullptr) context->preparedFunc(context->pixbuf, nullptr, context->userData);
   return true;
+}
+
+// Reports the rows completed since the last report, as one area.
+void ReportRows(LoadContext* context) {
+  uint32_t done = QvxPushRowsDone(context->push);
+  if (done == context->reported) return;
+  uint32_t first = QvxPushTargetRow(context->push, context->reported);
+  uint32_t last = QvxPushTargetRow(context->push, done - 1);
+  if (first > last) std::swap(first, last);
+  context->reported = done;
+  if (context->updatedFunc != nullptr)
+    context->updatedFunc(context->pixbuf, 0, static_cast<int>(first), gdk_pixbuf_get_width(context->pixbuf),
+                         static_cast<int>(last - first + 1), context->userData);
 }
 
 // Takes the next bytes of the file. Bytes past the picture's last row are
-// not kept.
-bool Gather(LoadContext* context, const uint8_t* bytes, size_t size, GError** error) {
-  // kHeadBytes always decide, so this ends with the head judged or the bytes used up.
-  while (size > 0 && !context->headKnown && context->length < kHeadBytes) {
-    size_t take = kHeadBytes - context->length;
-    if (take > size) take = size;
-    if (!Reserve(context, context->length + take, error)) return false;
-    std::memcpy(context->data + context->length, bytes, take);
-    context->length += take;
-    bytes += take;
-    size -= take;
-    if (!JudgeHead(context, error)) return false;
+// not taken.
+bool Take(LoadContext* context, const uint8_t* bytes, size_t size, GError** error) {
+  context->fed += size;
+  for (;;) {
+    uint64_t used = 0;
+    QvxPushEvent event = QvxPushFeed(context->push, bytes, size, &used);
+    bytes += used, size -= used;
+    switch (event) {
+      case kQvxPushHeader:
+        if (!Prepare(context, error)) return false;
+        continue;
+      case kQvxPushFailed:
+        if (QvxPushStatus(context->push) == kQvxNotQvx)
+          SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+                   "Not a QVX picture, or one with a depth or compression that cannot be decoded");
+        else
+          NoMemory(error);
+        return false;
+      case kQvxPushRows:
+      case kQvxPushFinished: ReportRows(context); return true;
+      case kQvxPushNeedMore: return true;
+    }
   }
-  if (size == 0 || !context->headKnown) return true;
-  size_t room = context->head.pictureBytes - context->length;
-  if (size > room) size = room;
-  if (!Reserve(context, context->length + size, error)) return false;
-  std::memcpy(context->data + context->length, bytes, size);
-  context->length += size;
-  return true;
 }
 
-struct PixbufSink {
-  LoadContext* load;
-  GdkPixbuf* pixbuf;
-};
-
-void FreePixels(guchar* pixels, gpointer) { std::free(pixels); }
-
-// Makes the pixbuf. Once the gathered bytes are no longer read, a buffer
-// large enough for the pixels becomes the pixbuf's memory: a 4096 x 4096
-// 24-bit picture then takes two 48 MiB blocks instead of three, and a
-// fresh block costs as much time as converting its rows.
-uint8_t* PreparePixbuf(void* sinkContext, int32_t width, int32_t height, bool bytesDone, size_t* stride) {
-  PixbufSink* sink = static_cast<PixbufSink*>(sinkContext);
-  LoadContext* load = sink->load;
-  // Rows padded to 4 bytes, as gdk_pixbuf_new lays them out; the adapter
-  // has checked that the sizes fit an int.
-  size_t rowStride = (3 * static_cast<size_t>(width) + 3) / 4 * 4;
-  if (bytesDone && load->capacity >= rowStride * static_cast<size_t>(height)) {
-    sink->pixbuf = gdk_pixbuf_new_from_data(load->data, GDK_COLORSPACE_RGB, FALSE, 8, width, height,
-                                            static_cast<int>(rowStride), FreePixels, nullptr);
-    if (sink->pixbuf == nullptr) return nullptr;
-    load->data = nullptr;
-    load->capacity = load->length = 0;
-  } else {
-    sink->pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
-    if (sink->pixbuf == nullptr) return nullptr;
-  }
-  *stride = static_cast<size_t>(gdk_pixbuf_get_rowstride(sink->pixbuf));
-  return gdk_pixbuf_get_pixels(sink->pixbuf);
+// The input has ended: the picture is complete, or the error that says why not.
+bool End(LoadContext* context, GError** error) {
+  QvxStatus status = QvxPushEnd(context->push);
+  if (status == kQvxOk) return true;
+  const QvxPictureInfo* info = QvxPushInfo(context->push);
+  if (context->fed == 0)
+    SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "The file is empty");
+  else if (info == nullptr)
+    SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "The QVX picture is truncated: the file ends inside its header");
+  else
+    SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+             "The QVX picture is truncated: " + std::to_string(context->fed) +
+                 " of " + std::to_string(info->pictureBytes) + " bytes");
+  return false;
 }
 
-// Decodes what was gathered. Returns the new pixbuf, or null with error set.
-GdkPixbuf* Finish(LoadContext* context, GError** error) {
-  PixbufSink sink{context, nullptr};
-  std::string why;
-  QvxRgbResult result = DecodeQvxToRgb(context->data, context->length, {PreparePixbuf, &sink}, &why);
-  if (result == QvxRgbResult::kOk) return sink.pixbuf;
-  if (sink.pixbuf != nullptr) g_object_unref(sink.pixbuf);
-  int code = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
-  if (result == QvxRgbResult::kTooLarge || result == QvxRgbResult::kNoMemory)
-    code = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
-  if (!why.empty()) why[0] = static_cast<char>(g_ascii_toupper(why[0]));
-  SetError(error, code, why);
+LoadContext* NewContext(GError** error) {
+  LoadContext* context = static_cast<LoadContext*>(g_try_malloc0(sizeof(LoadContext)));
+  if (context != nullptr) context->push = QvxPushCreate(QvxDefaultRowSpec());
+  if (context != nullptr && context->push != nullptr) return context;
+  g_free(context);
+  NoMemory(error);
   return nullptr;
+}
+
+void FreeContext(LoadContext* context) {
+  if (context->pixbuf != nullptr) g_object_unref(context->pixbuf);
+  QvxPushDestroy(context->push);
+  g_free(context);
 }
 
 gpointer BeginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
                    GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, GError** error) {
-  LoadContext* context = static_cast<LoadContext*>(g_try_malloc0(sizeof(LoadContext)));
-  if (context == nullptr) {
-    SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load the QVX picture");
-    return nullptr;
-  }
+  LoadContext* context = NewContext(error);
+  if (context == nullptr) return nullptr;
   context->sizeFunc = sizeFunc;
   context->preparedFunc = preparedFunc;
   context->updatedFunc = updatedFunc;
@@ -187,65 +185,49 @@ gpointer BeginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc
   return context;
 }
 
+// After a refused piece nothing more is taken, and no callback comes.
 gboolean LoadIncrement(gpointer data, const guchar* bytes, guint size, GError** error) {
   LoadContext* context = static_cast<LoadContext*>(data);
-  if (!context->failed && !Gather(context, bytes, size, error)) context->failed = true;
+  if (!context->failed && !Take(context, bytes, size, error)) context->failed = true;
   return context->failed ? FALSE : TRUE;
 }
 
-// Frees the context whatever happens; the pixbuf goes to the callbacks,
-// which take their own references.
+// Frees the context whatever happens; the pixbuf went to the callbacks,
+// which took their own references.
 gboolean StopLoad(gpointer data, GError** error) {
   LoadContext* context = static_cast<LoadContext*>(data);
-  // After a refused piece nothing is decoded, nor shown: not even a
-  // picture whose bytes all arrived before a cancelled size.
-  GdkPixbuf* pixbuf = nullptr;
+  bool ok = false;
   if (context->failed)
     SetError(error, GDK_PIXBUF_ERROR_FAILED, "Loading the QVX picture stopped at an earlier error");
   else
-    pixbuf = Finish(context, error);
-  if (pixbuf != nullptr) {
-    if (context->preparedFunc != nullptr) context->preparedFunc(pixbuf, nullptr, context->userData);
-    if (context->updatedFunc != nullptr)
-      context->updatedFunc(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf),
-                           context->userData);
-    g_object_unref(pixbuf);
-  }
+    ok = End(context, error);
   FreeContext(context);
-  return pixbuf != nullptr ? TRUE : FALSE;
+  return ok ? TRUE : FALSE;
 }
 
-// Whole-file loading reads straight into the buffer. For a regular file,
-// one shorter than the picture is reported at once, without reading it.
+// Whole-file loading: the same decoder fed in pieces read into one bounded
+// buffer. A regular file shorter than the picture is refused once the
+// header is in, before its rows are read.
 GdkPixbuf* Load(FILE* file, GError** error) {
-  LoadContext context = {};
-  uint8_t head[kHeadBytes];
-  size_t got = std::fread(head, 1, sizeof head, file);
-  GdkPixbuf* pixbuf = nullptr;
-  if (Gather(&context, head, got, error)) {
-    struct stat info {};
-    long at = std::ftell(file);
-    bool shortFile = context.headKnown && at >= 0 && fstat(fileno(file), &info) == 0 &&
-                     S_ISREG(info.st_mode) &&
-                     static_cast<uint64_t>(info.st_size) - static_cast<uint64_t>(at) + context.length <
-                         context.head.pictureBytes;
-    bool ok = true;
-    if (shortFile) {
-      SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-               "The QVX picture is truncated: the file has " + std::to_string(info.st_size) +
-                   " of the " + std::to_string(context.head.pictureBytes) + " bytes it needs");
-      ok = false;
-    } else if (context.headKnown) {
-      ok = Reserve(&context, context.head.pictureBytes, error);
-    }
-    while (ok && context.headKnown && context.length < context.head.pictureBytes) {
-      size_t read = std::fread(context.data + context.length, 1, context.head.pictureBytes - context.length, file);
-      if (read == 0) break;
-      context.length += read;
-    }
-    if (ok) pixbuf = Finish(&context, error);
+  LoadContext* context = NewContext(error);
+  if (context == nullptr) return nullptr;
+  context->wholeFile = true;
+  context->fileBytes = UINT64_MAX;
+  struct stat info {};
+  long start = std::ftell(file);
+  if (start >= 0 && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= start)
+    context->fileBytes = static_cast<uint64_t>(info.st_size - start);
+  uint8_t* piece = static_cast<uint8_t*>(std::malloc(kReadPiece));
+  bool ok = piece != nullptr || NoMemory(error);
+  while (ok && QvxPushEnd(context->push) != kQvxOk) {
+    size_t got = std::fread(piece, 1, kReadPiece, file);
+    if (got == 0) break;
+    ok = Take(context, piece, got, error);
   }
-  std::free(context.data);
+  std::free(piece);
+  if (ok) ok = End(context, error);
+  GdkPixbuf* pixbuf = ok ? static_cast<GdkPixbuf*>(g_object_ref(context->pixbuf)) : nullptr;
+  FreeContext(context);
   return pixbuf;
 }
 

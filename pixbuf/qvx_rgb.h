@@ -1,11 +1,14 @@
-// The gdk-pixbuf loader's one way into the QVX decoder: what a file's first
-// bytes say, and a whole picture decoded into 8-bit RGB rows, top row first,
-// with the decoder's default options.
+// The gdk-pixbuf loader's way into the QVX decoder: what a file's first
+// bytes say, the sizes the loader takes, and a whole picture decoded into
+// 8-bit RGB rows, top row first, as the plug-in decodes it with its options
+// clear. The loader itself feeds the core's push decoder (decode/qvx_rows.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "decode/qvx_rows.h"
 
 enum class QvxRgbResult {
   kOk,
@@ -19,7 +22,7 @@ enum class QvxRgbResult {
 enum class QvxHeadKind {
   kNeedMore,  // they may still begin a QVX picture; more bytes are needed
   kNotQvx,
-  kQvx,       // the whole header is in and passes recognition
+  kQvx,       // the headers and colour table are in and pass recognition
   kTooLarge,
 };
 
@@ -31,24 +34,24 @@ struct QvxHead {
                               // bytes past this are never read
 };
 
+// The sizes the loader takes: an RGB picture of at most 2 GiB with an int
+// row stride, and stored rows that end within the first 2 GiB of the file.
+bool QvxRgbFits(const QvxPictureInfo& info);
+
 // Reads the first n bytes of a file. Decides as soon as it can: the first
-// byte already rules a file out, and 54 bytes always decide. The sizes it
-// accepts fit the decoder, an RGB picture of at most 2 GiB and an int stride.
+// byte already rules a file out.
 QvxHeadKind QvxReadHead(const uint8_t* head, size_t n, QvxHead* out);
 
 // Receives the decoded picture. prepare is called once, with the size,
 // before any row is written; it returns where the top row goes and sets
 // *stride to the bytes from one row to the next (at least 3 * width), or
-// returns null to stop the decode (reported as kNoMemory). bytesDone says
-// that the input bytes will not be read again, so the rows may go into
-// memory that holds them.
+// returns null to stop the decode (reported as kNoMemory).
 struct QvxRgbSink {
-  uint8_t* (*prepare)(void* context, int32_t width, int32_t height, bool bytesDone, size_t* stride);
+  uint8_t* (*prepare)(void* context, int32_t width, int32_t height, size_t* stride);
   void* context;
 };
 
 // Decodes the picture in bytes[0..n) into the sink's rows. On any result
 // but kOk, *error (when not null) gets a one-line reason. bytes are only
 // read.
-QvxRgbResult DecodeQvxToRgb(const uint8_t* bytes, size_t n, const QvxRgbSink& sink,
-                            std::string* error);
+QvxRgbResult DecodeQvxToRgb(const uint8_t* bytes, size_t n, const QvxRgbSink& sink, std::string* error);

@@ -97,7 +97,8 @@ DecodeResult DecodeMemory(uint8_t* data, size_t bytes, DecodeProgress progress, 
 }
 
 void ReleaseDecoded(DecodedBitmap* bitmap) {
-  NativeBitmap blocks = {static_cast<uint8_t*>(bitmap->blocks[0]), 0, static_cast<uint8_t*>(bitmap->blocks[1]), 0};
+  NativeBitmap blocks = {static_cast<uint8_t*>(bitmap->blocks[0]), bitmap->infoBytes,
+                         static_cast<uint8_t*>(bitmap->blocks[1]), bitmap->pixelBytes};
   FreeNativeBitmap(&blocks);
   *bitmap = DecodedBitmap();
 }

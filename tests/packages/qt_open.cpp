@@ -10,8 +10,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (argc != 2) return 2;
   QImageReader reader(QString::fromLocal8Bit(argv[1]));
+  QByteArray format = reader.format();  // which plug-in took it, by content
   QImage image = reader.read();
   if (image.isNull()) return 1;
-  std::printf("%s %d %d\n", reader.format().constData(), image.width(), image.height());
+  std::printf("%s %d %d\n", format.constData(), image.width(), image.height());
   return 0;
 }

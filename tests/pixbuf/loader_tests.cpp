@@ -3,7 +3,10 @@
 // random sizes, compared pixel for pixel with the plug-in's own decode.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +18,6 @@
 #include "common/files.h"
 #include "common/pictures.h"
 #include "pixbuf/qvx_rgb.h"
-#include "pixbuf/rgb_rows.h"
 #include "tests/pixbuf/reference.h"
 #include "tools/qvx.h"
 
@@ -107,7 +109,7 @@ Outcome LoadPieces(const std::vector<uint8_t>& bytes, uint32_t seed) {
   return FromPixbuf(pixbuf, written ? closeError : error);
 }
 
-uint8_t* PrepareVector(void* context, int32_t width, int32_t height, bool, size_t* stride) {
+uint8_t* PrepareVector(void* context, int32_t width, int32_t height, size_t* stride) {
   RgbImage* image = static_cast<RgbImage*>(context);
   image->width = width;
   image->height = height;
@@ -199,6 +201,10 @@ std::vector<uint8_t> Compressed() {
   return MakeQvx(shape);
 }
 
+void WriteU32Complemented(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(~(value >> (8 * i)));
+}
+
 struct Refusal {
   const char* name;
   std::vector<uint8_t> bytes;
@@ -258,21 +264,85 @@ TEST(LoaderFormat, RegisteredAndRecognisedByContent) {
   g_strfreev(mimes);
   g_strfreev(extensions);
 
-  // A picture whose last row is missing still names its size.
-  std::vector<uint8_t> card = Sample("card8.qvx");
-  std::string path = TempPath("no-extension.bin");
-  ASSERT_TRUE(WriteFileBytes(path, Cut(card, card.size() - 1)));
-  gint width = 0, height = 0;
-  GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
-  std::remove(path.c_str());
-  ASSERT_NE(format, nullptr);
-  gchar* name = gdk_pixbuf_format_get_name(format);
-  EXPECT_STREQ(name, "qvx");
-  g_free(name);
-  QvxHead head;
-  ASSERT_EQ(QvxReadHead(card.data(), card.size(), &head), QvxHeadKind::kQvx);
-  EXPECT_EQ(width, head.width);
-  EXPECT_EQ(height, head.height);
+  // A picture whose last row is missing, or one over the loader's limit,
+  // still names its size.
+  const std::pair<std::vector<uint8_t>, std::pair<int, int>> files[] = {
+      {Cut(Sample("card8.qvx"), Sample("card8.qvx").size() - 1), {0, 0}},
+      {Huge(30000, 30000, 24), {30000, 30000}},
+  };
+  for (const auto& file : files) {
+    std::string path = TempPath("no-extension.bin");
+    ASSERT_TRUE(WriteFileBytes(path, file.first));
+    gint width = 0, height = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
+    std::remove(path.c_str());
+    ASSERT_NE(format, nullptr);
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    EXPECT_STREQ(name, "qvx");
+    g_free(name);
+    QvxHead head;
+    ASSERT_NE(QvxReadHead(file.first.data(), file.first.size(), &head), QvxHeadKind::kNeedMore);
+    EXPECT_EQ(width, head.width);
+    EXPECT_EQ(height, head.height);
+    EXPECT_EQ(width, file.second.first > 0 ? file.second.first : width);
+  }
+}
+
+// The areas reported by area-updated, in order: first row, rows.
+typedef std::vector<std::pair<int, int>> Updates;
+
+void Updated(GdkPixbufLoader*, int x, int y, int, int height, Updates* updates) {
+  EXPECT_EQ(x, 0);
+  updates->emplace_back(y, height);
+}
+
+bool Holds(const std::pair<int, int>& area, int y) { return y >= area.first && y < area.first + area.second; }
+
+// Loads bytes in pieces of the given size with a loader of the given type,
+// recording the updates; returns the pixbuf (referenced).
+GdkPixbuf* LoadWatched(const std::vector<uint8_t>& bytes, const char* type, size_t piece, Updates* updates) {
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(type, nullptr);
+  g_signal_connect(loader, "area-updated", G_CALLBACK(Updated), updates);
+  for (size_t at = 0; at < bytes.size(); at += piece)
+    EXPECT_TRUE(gdk_pixbuf_loader_write(loader, bytes.data() + at, std::min(piece, bytes.size() - at), nullptr));
+  EXPECT_TRUE(gdk_pixbuf_loader_close(loader, nullptr));
+  GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+  if (pixbuf != nullptr) g_object_ref(pixbuf);
+  g_object_unref(loader);
+  return pixbuf;
+}
+
+// Rows are shown as their bytes arrive: every row exactly once, a
+// bottom-up picture from the bottom and a top-down one from the top, as
+// gdk-pixbuf's BMP loader shows the same picture; the pixbuf holds its
+// rows and no more, and the stored density comes as x-dpi and y-dpi.
+TEST(LoaderSignals, EveryRowUpdatedOnceInTheBmpLoadersOrder) {
+  for (int32_t height : {37, -37})
+    for (size_t piece : {1, 300, 65536}) {
+      SCOPED_TRACE(testing::Message() << "height " << height << ", pieces of " << piece);
+      PictureShape shape = ShapeOf(24, 8, height);
+      std::vector<uint8_t> qvx = MakeQvx(shape), bmp = MakeBmp(shape);
+      WriteU32Complemented(&qvx, 38, 3780);  // 96 dots per inch across, none stored upright
+      WriteU32Complemented(&qvx, 42, 0);
+      Updates ours, theirs;
+      GdkPixbuf* pixbuf = LoadWatched(qvx, "qvx", piece, &ours);
+      g_object_unref(LoadWatched(bmp, "bmp", piece, &theirs));
+      ASSERT_NE(pixbuf, nullptr);
+      std::vector<int> rows;
+      for (const auto& area : ours)
+        for (int i = 0; i < area.second; ++i) rows.push_back(area.first + i);
+      std::sort(rows.begin(), rows.end());
+      ASSERT_EQ(rows.size(), 37u);
+      for (int y = 0; y < 37; ++y) ASSERT_EQ(rows[y], y);
+      ASSERT_FALSE(theirs.empty());
+      EXPECT_TRUE(Holds(ours.front(), theirs.front().first)) << "the first rows shown differ";
+      EXPECT_TRUE(Holds(ours.back(), theirs.back().first)) << "the last rows shown differ";
+      EXPECT_EQ(ours.size(), piece == 1 ? 37u : ours.size());
+      EXPECT_STREQ(gdk_pixbuf_get_option(pixbuf, "x-dpi"), "96");
+      EXPECT_EQ(gdk_pixbuf_get_option(pixbuf, "y-dpi"), nullptr);
+      EXPECT_LE(malloc_usable_size(gdk_pixbuf_get_pixels(pixbuf)), 37u * 24 + 32) << "the pixbuf owns more than its rows";
+      g_object_unref(pixbuf);
+    }
 }
 
 struct Events {
@@ -304,21 +374,6 @@ TEST(LoaderSignals, SizeThenPreparedThenUpdatedAndScaled) {
   EXPECT_EQ(gdk_pixbuf_get_width(pixbuf), events.width / 2);
   EXPECT_EQ(gdk_pixbuf_get_height(pixbuf), events.height / 2);
   g_object_unref(loader);
-}
-
-// The wide 24-bit conversion at every row length around its 16-byte
-// steps, against one byte at a time, writing nothing past the row.
-TEST(RgbRows, BgrRowsOfEveryLength) {
-  std::mt19937 random(5);
-  for (int32_t width : {1, 2, 4, 5, 6, 7, 10, 11, 15, 16, 17, 21, 33, 127, 4096}) {
-    SCOPED_TRACE(width);
-    std::vector<uint8_t> src(3 * width), dst(3 * width + 16, 0xEE), expected(dst);
-    for (uint8_t& byte : src) byte = static_cast<uint8_t>(random());
-    for (int32_t x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) expected[3 * x + c] = src[3 * x + 2 - c];
-    RowBgrToRgb(src.data(), dst.data(), width);
-    EXPECT_TRUE(dst == expected);
-  }
 }
 
 }  // namespace

@@ -4,8 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "common/files.h"
+#include "decode/qvx_rows.h"
 #include "native/qvx_native.h"
+#include "tools/qvx.h"
 #include "unit/helpers.h"
 
 namespace {
@@ -105,6 +109,107 @@ TEST_F(Core, EveryAcquireAndReadFailureReleasesWhatWasHeld) {
     }
   }
   EXPECT_GE(points, 20);
+}
+
+// Rows in the caller's layout: a buffer with a stride (its padding must
+// stay as it was) or a sink; fed from memory, through a reader, or one byte
+// at a time through the push decoder.
+enum RowWay { kSpan, kReader, kOneByte };
+
+struct RowsOut {
+  QvxPictureInfo info = {};
+  uint64_t stride = 0;
+  std::vector<uint8_t> pixels;
+};
+
+QvxStatus PrepareBuffer(void* context, const QvxPictureInfo& info, QvxRowTarget* target) {
+  RowsOut* out = static_cast<RowsOut*>(context);
+  out->info = info;
+  out->stride = info.rowBytes + 5;
+  out->pixels.assign(out->stride * info.rows, 0xEE);
+  *target = {out->pixels.data(), out->stride, nullptr, nullptr};
+  return kQvxOk;
+}
+
+uint8_t* SinkRow(void* context, uint32_t y) {
+  RowsOut* out = static_cast<RowsOut*>(context);
+  return out->pixels.data() + y * out->stride;
+}
+
+QvxStatus DecodeRows(const std::vector<uint8_t>& image, const QvxRowSpec& spec, RowWay way, RowsOut* out) {
+  Faults f;
+  f.file = &image;
+  if (way == kSpan) return QvxDecodeRows(QvxMemorySource(image.data(), image.size()), spec, PrepareBuffer, out);
+  if (way == kReader) return QvxDecodeRows({nullptr, image.size(), TestRead, &f}, spec, PrepareBuffer, out);
+  QvxPush* push = QvxPushCreate(spec);
+  uint32_t reported = 0;
+  for (size_t at = 0; at < image.size(); ++at) {
+    uint64_t used = 0;
+    QvxPushEvent event = QvxPushFeed(push, &image[at], 1, &used);
+    if (event == kQvxPushHeader) {
+      QvxRowTarget buffer;
+      PrepareBuffer(out, *QvxPushInfo(push), &buffer);
+      EXPECT_EQ(QvxPushSetTarget(push, {nullptr, 0, SinkRow, out}), kQvxOk);
+    }
+    EXPECT_EQ(used, event == kQvxPushFinished || event == kQvxPushFailed ? used : 1u);
+    EXPECT_GE(QvxPushRowsDone(push), reported);
+    EXPECT_EQ(event == kQvxPushRows || event == kQvxPushFinished, QvxPushRowsDone(push) > reported);
+    reported = QvxPushRowsDone(push);
+    if (event == kQvxPushFinished || event == kQvxPushFailed) break;
+  }
+  QvxStatus status = QvxPushEnd(push);
+  QvxPushDestroy(push);
+  return status;
+}
+
+// Every depth, widths 1 to 40, both stored row orders, every layout and
+// both row orders of the target, plain and wide rows, three ways in: the
+// pixels the plug-in delivers, rendered independently.
+TEST(CoreRows, EveryLayoutAgreesWithTheDeliveredBitmap) {
+  const QvxCpu paths[] = {{false, false, false}, QvxDetectCpu()};
+  const QvxPixelLayout layouts[] = {kQvxRgb8, kQvxBgra8, kQvxRgba8, kQvxIndex8};
+  for (uint16_t bits : {1, 2, 4, 8, 16, 24, 32})
+    for (int32_t width = 1; width <= 40; ++width)
+      for (int32_t height : {3, -2}) {
+        PictureShape shape = ShapeOf(bits, width, height, bits <= 8 ? 1u << bits : 0, width == 7 ? 12 : 40);
+        shape.seed = static_cast<uint32_t>(width * 31 + bits);
+        if (width == 9 && bits >= 16) shape.headerSize = 4, shape.offBits = 50;  // rows begin among the header bytes
+        std::vector<uint8_t> image = MakeQvx(shape);
+        NativeBitmap bitmap;
+        ASSERT_EQ(DecodeQvxMemory(image.data(), image.size(), QvxDefaultOptions(), nullptr, nullptr, &bitmap), kQvxOk);
+        RgbImage want;
+        std::string why;
+        ASSERT_TRUE(RenderDib(bitmap.info, bitmap.infoBytes, bitmap.pixels, bitmap.pixelBytes, &want, &why)) << why;
+        FreeNativeBitmap(&bitmap);
+        for (const QvxCpu& cpu : paths)
+          for (QvxPixelLayout layout : layouts)
+            for (bool topFirst : {true, false})
+              for (RowWay way : {kSpan, kReader, kOneByte}) {
+                if (way != kSpan && (layout != kQvxRgba8 || width % 8 != 1)) continue;
+                SCOPED_TRACE(testing::Message() << bits << " bits, width " << width << ", height " << height
+                                                << ", layout " << layout << (topFirst ? ", top first" : "")
+                                                << ", way " << way << (cpu.ssse3 ? ", wide" : ""));
+                QvxRowSpec spec = {layout == kQvxIndex8 ? kQvxRgb8 : layout, layout == kQvxIndex8, topFirst, cpu};
+                RowsOut out;
+                ASSERT_EQ(DecodeRows(image, spec, way, &out), kQvxOk);
+                QvxPixelLayout got = bits <= 8 || layout != kQvxIndex8 ? layout : kQvxRgb8;
+                ASSERT_EQ(out.info.layout, got);
+                uint32_t n = out.info.pixelBytes;
+                for (uint32_t r = 0; r < out.info.rows; ++r) {
+                  uint32_t y = topFirst || height < 0 ? r : out.info.rows - 1 - r;  // the picture's row
+                  const uint8_t* row = out.pixels.data() + r * out.stride;
+                  for (int32_t x = 0; x < width; ++x) {
+                    const uint8_t* rgb = &want.rgb[3 * (static_cast<size_t>(y) * width + x)];
+                    const uint8_t* p = row + n * x;
+                    uint8_t have[3] = {p[0], p[1], p[2]};
+                    if (got == kQvxIndex8) std::memcpy(have, out.info.colours[p[0]], 3);
+                    if (got == kQvxBgra8) have[0] = p[2], have[2] = p[0];
+                    ASSERT_TRUE(std::memcmp(have, rgb, 3) == 0 && (n < 4 || p[3] == 255)) << "x " << x << " row " << r;
+                  }
+                  for (uint64_t i = out.info.rowBytes; i < out.stride; ++i) ASSERT_EQ(row[i], 0xEE) << "past row " << r;
+                }
+              }
+      }
 }
 
 }  // namespace
