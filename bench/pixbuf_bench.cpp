@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

@@ -25,7 +25,7 @@ target_include_directories(tavko_native PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURC
 target_compile_options(tavko_native PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko_native PUBLIC tavko_core)
 
-add_library(tavko_tools STATIC tools/qvx.cpp)
+add_library(tavko_tools STATIC ${TAVKO_ENCODE_SOURCES} tools/dib.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})
 
 include(CTest)

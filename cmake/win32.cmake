@@ -58,7 +58,8 @@ if(TAVKO_GTEST_SOURCE_DIR)
     tests/common/files.cpp
     tests/common/digest.cpp
     tests/common/capture.cpp
-    tools/qvx.cpp
+    ${TAVKO_ENCODE_SOURCES}
+    tools/dib.cpp
     tools/exports_win32.cpp
   )
   target_include_directories(tavko_wine_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
@@ -69,7 +70,7 @@ if(TAVKO_GTEST_SOURCE_DIR)
 endif()
 
 # The command-line tool: loads TAVKO.SPI from beside itself.
-add_executable(tavko tools/tavko.cpp tools/qvx.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
+add_executable(tavko tools/tavko.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)
@@ -87,7 +88,7 @@ target_link_options(dialog_host PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(dialog_host tavko_spi)
 
 # The same benchmarks against the real TAVKO.SPI, to run under Wine.
-add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp tools/qvx.cpp tools/exports_win32.cpp)
+add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/exports_win32.cpp)
 target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests ${TAVKO_STB_INCLUDE_DIR})
 target_compile_options(tavko_bench PRIVATE -O2)
 target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})

@@ -18,7 +18,8 @@
 #include "tools/paths.h"
 #include "tools/png_read.h"
 #include "tools/png_write.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 #include "tools/render.h"
 
 #ifdef _WIN32

@@ -17,7 +17,8 @@
 #include "pixbuf/qvx_rgb.h"
 #include "pixbuf/rgb_rows.h"
 #include "tests/pixbuf/reference.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "common/files.h"
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "tools/dib.h"
 
 namespace {
 
