@@ -71,7 +71,8 @@ gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)
-add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
+add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
+  tools/cmd_config.cpp tools/cmd_help.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 # PNG rows are filtered in loops the compiler vectorises at -O3; the fast

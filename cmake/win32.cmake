@@ -70,7 +70,8 @@ if(TAVKO_GTEST_SOURCE_DIR)
 endif()
 
 # The command-line tool: loads TAVKO.SPI from beside itself.
-add_executable(tavko tools/tavko.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
+add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
+  tools/cmd_config.cpp tools/cmd_help.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)

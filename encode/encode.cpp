@@ -38,6 +38,23 @@ static uint32_t HeaderField(const std::vector<uint8_t>& bytes, uint32_t headerSi
   return size == 2 ? Get16(&bytes[at]) : Get32(&bytes[at]);
 }
 
+// Why a picture of this size cannot be stored.
+static std::string NoPixels(int64_t width, int64_t height) {
+  if (width < 0) return "its width is negative (" + std::to_string(width) + "); the file is damaged";
+  return "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+}
+
+bool BmpDimensions(const std::vector<uint8_t>& bmp, uint64_t* width, uint64_t* rows) {
+  if (bmp.size() < 26 || bmp[0] != 'B' || bmp[1] != 'M') return false;
+  uint32_t headerSize = Get32(&bmp[14]);
+  bool core = headerSize == 12;
+  int64_t w = core ? static_cast<int64_t>(Get16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
+  int64_t h = core ? static_cast<int64_t>(Get16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
+  *width = w < 0 ? 0 : static_cast<uint64_t>(w);
+  *rows = h < 0 ? static_cast<uint64_t>(-h) : static_cast<uint64_t>(h);
+  return true;
+}
+
 void ComplementQvxRegions(std::vector<uint8_t>* bytes) {
   std::vector<uint8_t>& out = *bytes;
   if (out.size() < 18) {
@@ -111,7 +128,7 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     return false;
   }
   if (width <= 0 || height == 0) {
-    *why = "the picture has no pixels";
+    *why = NoPixels(width, height);
     return false;
   }
   uint64_t tableStart = 14 + static_cast<uint64_t>(headerSize);
@@ -209,7 +226,23 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
     return false;
   }
   uint32_t headerSize = Get32(&bmp[14]);
-  if (headerSize == 12 || headerSize < 16) {
+  // A colour table shorter than the header promises would leave pixels
+  // black that every reader shows in colour.
+  bool core = headerSize == 12;
+  uint32_t depth = core ? HeaderField(bmp, 64, 24, 2) : HeaderField(bmp, headerSize, 28, 2);
+  uint64_t start = 14 + static_cast<uint64_t>(headerSize), entry = core ? 3 : 4;
+  if (depth >= 1 && depth <= 8 && (core || headerSize >= 16)) {
+    uint64_t promised = core ? 0 : HeaderField(bmp, headerSize, 46, 4);
+    if (promised == 0 || promised > (1u << depth)) promised = 1u << depth;
+    uint64_t pixels = Get32(&bmp[10]), end = pixels < bmp.size() ? pixels : bmp.size();
+    uint64_t held = end > start ? (end - start) / entry : 0;
+    if (held < promised) {
+      *why = "it promises " + std::to_string(promised) + " colours but its colour table holds " +
+             std::to_string(held) + "; the file is damaged";
+      return false;
+    }
+  }
+  if (core || headerSize < 16) {
     *plain = bmp;  // as it is; EncodeQvx says what it cannot hold
     return true;
   }
@@ -227,7 +260,12 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
     return true;
   }
   const char* refusal = nullptr;
-  if (compression == 4) refusal = "it holds a JPEG picture; convert that to PNG and encode the PNG";
+  // OS/2 headers (16 to 64 bytes, other than Windows' 40, 52 and 56) use 3
+  // and 4 for Huffman and 24-bit run-length data.
+  bool os2 = headerSize <= 64 && headerSize != 40 && headerSize != 52 && headerSize != 56;
+  if (compression == 4)
+    refusal = os2 ? "its 24-bit run-length data (an OS/2 form) is not held by QVX; save it uncompressed first"
+                  : "it holds a JPEG picture; convert that to PNG and encode the PNG";
   if (compression == 5) refusal = "it holds a PNG picture; save it as a plain PNG and encode that";
   if (compression == 3 && bits == 1) refusal = "Huffman-compressed bitmaps are not held by QVX; save it uncompressed first";
   if (bits == 64) refusal = "64-bit pictures are not held by QVX; save it with 24 or 32 bits per pixel first";
@@ -240,9 +278,12 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   if (!refusal && rle && height < 0) refusal = "run-length bitmaps cannot be stored top-down; the file is damaged";
   if (!refusal && (bits == 0 || (bits > 8 && bits != 16 && bits != 24 && bits != 32) || (bits < 8 && 8 % bits)))
     refusal = "its bit depth is not one of 1, 2, 4, 8, 16, 24 or 32";
-  if (!refusal && (width <= 0 || height == 0)) refusal = "the picture has no pixels";
   if (refusal) {
     *why = refusal;
+    return false;
+  }
+  if (width <= 0 || height == 0) {
+    *why = NoPixels(width, height);
     return false;
   }
   uint64_t rows = height < 0 ? -height : height;

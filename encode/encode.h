@@ -21,6 +21,11 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
 // Returns false with a reason and what to do for a picture it cannot bring.
 bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std::string* why);
 
+// The picture's width and number of rows from a BMP file's header, to
+// weigh it before PlainBmp unpacks it (a small run-length file may hold a
+// huge picture). False when bmp is no BMP file.
+bool BmpDimensions(const std::vector<uint8_t>& bmp, uint64_t* width, uint64_t* rows);
+
 // Complements, in place, the regions of a bitmap laid out as BMP that QVX
 // stores complemented, trusting the header fields as they are. For building
 // pictures whose headers EncodeQvx would refuse.
