@@ -73,7 +73,13 @@ endif()
 add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
   tools/cmd_config.cpp tools/cmd_help.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
+# CLI11 parses the arguments: header only, so Debian's copy serves this
+# build too, copied alone into the build folder (its folder holds the Linux
+# C library's headers as well).
+find_path(TAVKO_CLI11_INCLUDE_DIR CLI/CLI.hpp NO_CMAKE_FIND_ROOT_PATH DOC "Folder holding CLI/CLI.hpp")
+file(COPY ${TAVKO_CLI11_INCLUDE_DIR}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(tavko SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/cli11)
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko PRIVATE z windowscodecs ole32 uuid shell32)

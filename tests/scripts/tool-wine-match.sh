@@ -3,9 +3,10 @@
 # byte-identical BMP files and PNG files of the same kind and pixels (the
 # Linux build compresses with libdeflate, the Windows build with zlib) for
 # the samples, alone and in batches, and the same QVX files from BMP and PNG
-# input; the Windows build expands
-# wildcards itself, decodes a picture whose sizes pass 32 bits when
-# multiplied out, and says why it cannot open the dialog without a display.
+# input; the Windows build expands wildcards itself, decodes a picture whose
+# sizes pass 32 bits when multiplied out (once the pixel limit is raised),
+# says why it cannot open the dialog without a display, and refuses to
+# write over its input or a read-only file, or into a full output.
 # tool-wine-match.sh NATIVE_TAVKO WIN32_DIR SAMPLES_DIR OUT_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
@@ -45,11 +46,16 @@ done
   head -c 179306496 /dev/zero; } >"$out/wide.bmp"
 "$native" encode "$out/wide.bmp" "$out/wide.qvx"
 rm "$out/wide.bmp"
-"$native" decode "$out/wide.qvx" "$out/wide-linux.png"
-tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.png"
+# Over the default pixel limit: refused, then decoded once it is raised.
+if tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.png" 2>"$out/err"; then
+  echo "the pixel limit was not applied"; exit 1
+fi
+grep -q "raise it with --max-pixels" "$out/err"
+"$native" decode "$out/wide.qvx" "$out/wide-linux.png" --max-pixels 0
+tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.png" --max-pixels=0
 cmp <(head -c 33 "$out/wide-linux.png") <(head -c 33 "$out/wide-windows.png")
-tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.bmp"
-"$native" decode "$out/wide.qvx" "$out/wide-linux.bmp"
+tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.bmp" --max-pixels 0
+"$native" decode "$out/wide.qvx" "$out/wide-linux.bmp" --max-pixels 0
 cmp "$out/wide-linux.bmp" "$out/wide-windows.bmp"
 rm "$out/wide.qvx" "$out"/wide-*
 # The Windows build refuses the in-memory options and says why.
@@ -60,5 +66,23 @@ grep -q "configuration dialog" "$out/err"
 if tavko config 2>"$out/err"; then echo "config without a display succeeded"; exit 1; fi
 grep -q "no display" "$out/err"
 tavko --version | grep -qx "interface: 00IN"
+# Windows' own cases: the input as its own output (the same volume and
+# file index, through another name too), a read-only file, a wildcard that
+# matches nothing, and standard output that is full.
+cp "$samples/card8.qvx" "$out/self.qvx"
+printf 'old' >"$out/ro.png"; chmod 444 "$out/ro.png"
+expect_failure() {  # expect_failure MESSAGE ARGS...
+  local message=$1; shift
+  if tavko "$@" >/dev/null 2>"$out/err"; then echo "succeeded: $*"; exit 1; fi
+  grep -qF "$message" "$out/err" || { echo "$*: $(cat "$out/err")"; exit 1; }
+}
+expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out/self.qvx")" --format bmp
+expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out")/SELF.QVX" --format bmp
+cmp "$samples/card8.qvx" "$out/self.qvx"
+expect_failure "cannot replace it: the file is read-only" decode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/ro.png")"
+[ "$(cat "$out/ro.png")" = old ]
+expect_failure "no file matches" info "$(winpath "$out")/*.nothing"
+if wine "$win32/tavko.exe" info --json "$(winpath "$samples/card8.qvx")" >/dev/full 2>"$out/err"; then echo "full output succeeded"; exit 1; fi
+grep -q "standard output: write error" "$out/err"
 echo "$count samples decode alike in both builds"
 test "$count" -ge 5
