@@ -173,11 +173,11 @@ bool DecodeOne(const std::string& in, const std::string& outPath, const DecodeSe
   ReleaseDecoded(&bitmap);
   if (!ok) {
     DiscardOutput(&out);
-    Complain(OutputName(outPath), why);
+    ComplainAboutOutput(outPath, why);
     return false;
   }
   if (!CommitOutput(&out, &why)) {
-    Complain(OutputName(outPath), why);
+    ComplainAboutOutput(outPath, why);
     return false;
   }
   return true;

@@ -116,11 +116,11 @@ int RunEncode(int argc, char** argv) {
   if (std::fwrite(qvx.data(), 1, qvx.size(), out.file) != qvx.size()) {
     why = "write error: " + std::string(std::strerror(errno ? errno : EIO));
     DiscardOutput(&out);
-    Complain(OutputName(outPath), why);
+    ComplainAboutOutput(outPath, why);
     return kExitFailed;
   }
   if (!CommitOutput(&out, &why)) {
-    Complain(OutputName(outPath), why);
+    ComplainAboutOutput(outPath, why);
     return kExitFailed;
   }
   return kExitOk;

@@ -22,7 +22,8 @@ std::mutex printLock;
 
 namespace {
 
-int stdoutError = 0;  // errno of the first failed write to standard output
+int stdoutError = 0;      // errno of the first failed write to standard output
+bool stdoutSaid = false;  // a failure there has been reported
 
 }  // namespace
 
@@ -79,8 +80,14 @@ bool FinishStandardOutput() {
   errno = 0;
   if (std::fflush(stdout) != 0 && stdoutError == 0) stdoutError = errno ? errno : EIO;
   if (!std::ferror(stdout) && stdoutError == 0) return true;
+  if (stdoutSaid) return false;
   Complain("standard output", std::string("write error: ") + std::strerror(stdoutError ? stdoutError : EIO));
   return false;
+}
+
+void ComplainAboutOutput(const std::string& path, const std::string& why) {
+  if (path == "-") stdoutSaid = true;
+  Complain(OutputName(path), why);
 }
 
 void Complain(const std::string& name, const std::string& why) {

@@ -57,6 +57,9 @@ void Print(const char* format, ...)
 #endif
     ;
 bool FinishStandardOutput();
+// Says why an output failed; for standard output, FinishStandardOutput then
+// leaves it at that.
+void ComplainAboutOutput(const std::string& path, const std::string& why);
 
 // One message on standard error: "tavko: NAME: WHY".
 void Complain(const std::string& name, const std::string& why);

@@ -624,6 +624,7 @@ TEST_F(Tool, HelpAndVersion) {
       {"--version", "/dev/full", full},
       {"decode --help", "/dev/full", full},
       {"info --json " + kSamples + "/card8.qvx", "/dev/full", full},
+      {"decode " + kSamples + "/card8.qvx - --format bmp", "/dev/full", full},
       {"info " + kSamples + "/card8.qvx", "&-", "tavko: standard output: write error: Bad file descriptor\n"},
   };
   for (const Case& c : lost) {
