@@ -7,11 +7,11 @@
 # sizes pass 32 bits when multiplied out (once the pixel limit is raised),
 # says why it cannot open the dialog without a display, and refuses to
 # write over its input or a read-only file, or into a full output.
-# tool-wine-match.sh NATIVE_TAVKO WIN32_DIR SAMPLES_DIR OUT_DIR
+# tool-wine-match.sh NATIVE_TAVKO WIN32_DIR SAMPLES_DIR OUT_DIR [WIN64_DIR]
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 unset DISPLAY
-native=$1 win32=$2 samples=$3 out=$4
+native=$1 win32=$2 samples=$3 out=$4 win64=${5:-}
 rm -rf "$out"; mkdir -p "$out/linux" "$out/windows"
 tavko() { wine "$win32/tavko.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 count=0
@@ -44,7 +44,7 @@ done
   printf '\x00\x00\xb0\x0a\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00'
   printf '\x00\x00\x00\x00\x00\x00\x00\x00\x20\x40\x60\x00\xff\xff\xff\x00'
   head -c 179306496 /dev/zero; } >"$out/wide.bmp"
-"$native" encode "$out/wide.bmp" "$out/wide.qvx"
+"$native" encode "$out/wide.bmp" "$out/wide.qvx" --max-pixels 0
 rm "$out/wide.bmp"
 # Over the default pixel limit: refused, then decoded once it is raised.
 if tavko decode "$(winpath "$out/wide.qvx")" "$(winpath "$out")/wide-windows.png" 2>"$out/err"; then
@@ -66,23 +66,28 @@ grep -q "configuration dialog" "$out/err"
 if tavko config 2>"$out/err"; then echo "config without a display succeeded"; exit 1; fi
 grep -q "no display" "$out/err"
 tavko --version | grep -qx "interface: 00IN"
-# Windows' own cases: the input as its own output (the same volume and
-# file index, through another name too), a read-only file, a wildcard that
-# matches nothing, and standard output that is full.
-cp "$samples/card8.qvx" "$out/self.qvx"
-printf 'old' >"$out/ro.png"; chmod 444 "$out/ro.png"
-expect_failure() {  # expect_failure MESSAGE ARGS...
-  local message=$1; shift
-  if tavko "$@" >/dev/null 2>"$out/err"; then echo "succeeded: $*"; exit 1; fi
-  grep -qF "$message" "$out/err" || { echo "$*: $(cat "$out/err")"; exit 1; }
-}
-expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out/self.qvx")" --format bmp
-expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out")/SELF.QVX" --format bmp
-cmp "$samples/card8.qvx" "$out/self.qvx"
-expect_failure "cannot replace it: the file is read-only" decode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/ro.png")"
-[ "$(cat "$out/ro.png")" = old ]
-expect_failure "no file matches" info "$(winpath "$out")/*.nothing"
-if wine "$win32/tavko.exe" info --json "$(winpath "$samples/card8.qvx")" >/dev/full 2>"$out/err"; then echo "full output succeeded"; exit 1; fi
-grep -q "standard output: write error" "$out/err"
+# Windows' own cases, in both Windows builds: the input as its own output
+# (the same volume and file index, through another name too), a read-only
+# file, a wildcard that matches nothing, and standard output that is full.
+for dir in "$win32" ${win64:+"$win64"}; do
+  run() { wine "$dir/tavko.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+  cp "$samples/card8.qvx" "$out/self.qvx"
+  rm -f "$out/ro.png"; printf 'old' >"$out/ro.png"; chmod 444 "$out/ro.png"
+  expect_failure() {  # expect_failure MESSAGE ARGS...
+    local message=$1; shift
+    if run "$@" >/dev/null 2>"$out/err"; then echo "$dir: succeeded: $*"; exit 1; fi
+    grep -qF "$message" "$out/err" || { echo "$dir: $*: $(cat "$out/err")"; exit 1; }
+  }
+  expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out/self.qvx")" --format bmp
+  expect_failure "is the input file itself; not overwritten" decode "$(winpath "$out/self.qvx")" "$(winpath "$out")/SELF.QVX" --format bmp
+  cmp "$samples/card8.qvx" "$out/self.qvx"
+  expect_failure "cannot replace it: the file is read-only" decode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/ro.png")"
+  [ "$(cat "$out/ro.png")" = old ]
+  expect_failure "no file matches" info "$(winpath "$out")/*.nothing"
+  if wine "$dir/tavko.exe" info --json "$(winpath "$samples/card8.qvx")" >/dev/full 2>"$out/err"; then
+    echo "$dir: full output succeeded"; exit 1
+  fi
+  grep -q "standard output: write error" "$out/err"
+done
 echo "$count samples decode alike in both builds"
 test "$count" -ge 5
