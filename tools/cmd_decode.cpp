@@ -62,15 +62,18 @@ bool ReadPromised(Input* input, const std::vector<uint8_t>& head, size_t got, ui
   }
   size_t want = static_cast<size_t>(needed);
   try {
+    // Memory grows with the bytes that arrive, not with what the header
+    // says: a header promising much and a pipe giving little cost little.
     memory->assign(head.begin(), head.begin() + (got < want ? got : want));
-    size_t have = memory->size();
-    memory->resize(want > have ? want : have);
-    size_t more = 0;
-    if (want > have && !ReadUpTo(input, memory->data() + have, want - have, &more)) {
-      *why = "read error: " + std::string(std::strerror(errno));
-      return false;
+    std::vector<uint8_t> buffer(1 << 20);
+    for (size_t more = 1; memory->size() < want && more > 0;) {
+      size_t ask = want - memory->size() < buffer.size() ? want - memory->size() : buffer.size();
+      if (!ReadUpTo(input, buffer.data(), ask, &more)) {
+        *why = "read error: " + std::string(std::strerror(errno));
+        return false;
+      }
+      memory->insert(memory->end(), buffer.begin(), buffer.begin() + more);
     }
-    memory->resize(have + more);
   } catch (const std::bad_alloc&) {
     *why = "not enough memory to read it";
     return false;
