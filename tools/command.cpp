@@ -40,8 +40,10 @@ int ShowHelp(const char* text) {
 }
 
 bool ParseCommand(CLI::App* app, int argc, char** argv, const char* help, int* status) {
-  // Help is the command's own text, not the parser's.
+  // Help is the command's own text, not the parser's. A word starting with
+  // a slash is a file name (a path under Wine, say), never an option.
   app->set_help_flag();
+  app->allow_windows_style_options(false);
   bool wantsHelp = false;
   app->add_flag("-h,--help", wantsHelp);
   try {
