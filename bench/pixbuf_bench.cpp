@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ add_library(tavko_linux STATIC native/qvx_native.cpp)
 target_compile_options(tavko_linux PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko_linux PUBLIC tavko_core)
 
-add_library(tavko_tools STATIC tools/qvx.cpp)
+add_library(tavko_tools STATIC ${TAVKO_ENCODE_SOURCES} tools/dib.cpp)
 target_include_directories(tavko_tools PUBLIC ${CMAKE_SOURCE_DIR})
 
 include(CTest)
@@ -74,7 +74,8 @@ endif()
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)
-add_executable(tavko tools/tavko.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
+add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
+  tools/cmd_config.cpp tools/cmd_help.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 # PNG rows are filtered in loops the compiler vectorises at -O3; the fast

@@ -58,7 +58,8 @@ if(TAVKO_GTEST_SOURCE_DIR)
     tests/common/files.cpp
     tests/common/digest.cpp
     tests/common/capture.cpp
-    tools/qvx.cpp
+    ${TAVKO_ENCODE_SOURCES}
+    tools/dib.cpp
     tools/exports_win32.cpp
   )
   target_include_directories(tavko_wine_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
@@ -69,9 +70,16 @@ if(TAVKO_GTEST_SOURCE_DIR)
 endif()
 
 # The command-line tool: loads TAVKO.SPI from beside itself.
-add_executable(tavko tools/tavko.cpp tools/qvx.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
+add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
+  tools/cmd_config.cpp tools/cmd_help.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
+# CLI11 parses the arguments: header only, so Debian's copy serves this
+# build too, copied alone into the build folder (its folder holds the Linux
+# C library's headers as well).
+find_path(TAVKO_CLI11_INCLUDE_DIR CLI/CLI.hpp NO_CMAKE_FIND_ROOT_PATH DOC "Folder holding CLI/CLI.hpp")
+file(COPY ${TAVKO_CLI11_INCLUDE_DIR}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(tavko SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/cli11)
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 target_link_libraries(tavko PRIVATE z windowscodecs ole32 uuid shell32)
@@ -87,7 +95,7 @@ target_link_options(dialog_host PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(dialog_host tavko_spi)
 
 # The same benchmarks against the real TAVKO.SPI, to run under Wine.
-add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp tools/qvx.cpp tools/exports_win32.cpp)
+add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/exports_win32.cpp)
 target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests ${TAVKO_STB_INCLUDE_DIR})
 target_compile_options(tavko_bench PRIVATE -O2)
 target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})

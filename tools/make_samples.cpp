@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

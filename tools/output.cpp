@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <mutex>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -76,12 +78,18 @@ BOOL WINAPI OnConsoleControl(DWORD) {
   return TRUE;
 }
 #else
+// Installed with SA_RESETHAND and SA_NODEFER: once the temporary files are
+// gone, the signal raised again takes its default action at once.
 void OnSignal(int signal) {
+  int saved = errno;
   RemoveAllTemporaries();
-  static const char kText[] = "\ntavko: interrupted\n";
-  ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
-  (void)ignored;
-  _exit(128 + signal);
+  if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+    static const char kText[] = "\ntavko: interrupted\n";
+    ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+    (void)ignored;
+  }
+  raise(signal);
+  errno = saved;
 }
 #endif
 
@@ -98,17 +106,34 @@ std::string DirectoryOf(const std::string& path) {
 
 #ifndef _WIN32
 // The file a chain of symbolic links ends at (the path itself when it is
-// no link); a dangling link's target is where the output goes.
-std::string FollowLinks(std::string path) {
+// no link); a dangling link's target is where the output goes. False for a
+// loop of links (or one too long to follow).
+bool FollowLinks(std::string* path) {
   for (int hops = 0; hops < 40; ++hops) {
     char target[4096];
-    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0) break;
+    ssize_t n = readlink(path->c_str(), target, sizeof target - 1);
+    if (n < 0) return true;
     target[n] = '\0';
-    path = target[0] == '/' ? std::string(target) : DirectoryOf(path) + target;
+    *path = target[0] == '/' ? std::string(target) : DirectoryOf(*path) + target;
   }
-  return path;
+  errno = ELOOP;
+  return false;
 }
+
+// The signals whose default action ends the program.
+const int kEndingSignals[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,
+    SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 #endif
 
 }  // namespace
@@ -138,8 +163,40 @@ void RemoveTemporariesOnSignals() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  std::vector<int> signals(std::begin(kEndingSignals), std::end(kEndingSignals));
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+  for (int signal : signals) {
+    // A signal ignored by whoever started tavko (nohup) stays ignored.
+    struct sigaction old;
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+#endif
+}
+
+bool SameFile(const std::string& input, const std::string& output) {
+#ifdef _WIN32
+  auto identify = [](const std::string& path, DWORD standard, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE handle = path == "-" ? GetStdHandle(standard)
+                                : CreateFileW(WideName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+    bool ok = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, info) &&
+              !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (path != "-") CloseHandle(handle);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION in, out;
+  return identify(input, STD_INPUT_HANDLE, &in) && identify(output, STD_OUTPUT_HANDLE, &out) &&
+         in.dwVolumeSerialNumber == out.dwVolumeSerialNumber && in.nFileIndexHigh == out.nFileIndexHigh &&
+         in.nFileIndexLow == out.nFileIndexLow;
+#else
+  struct stat in, out;
+  bool known = (input == "-" ? fstat(STDIN_FILENO, &in) : stat(input.c_str(), &in)) == 0 &&
+               (output == "-" ? fstat(STDOUT_FILENO, &out) : stat(output.c_str(), &out)) == 0;
+  return known && S_ISREG(out.st_mode) && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 #endif
 }
 
@@ -147,11 +204,54 @@ OutputFile::~OutputFile() {
   if (file != nullptr) DiscardOutput(this);
 }
 
-bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
+namespace {
+
+// Opens an existing output that is not a regular file, to write into it.
+bool OpenDirect(OutputFile* out, std::string* why) {
+#ifdef _WIN32
+  HANDLE handle = CreateFileW(WideName(out->target).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+  if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
+#else
+  int fd = open(out->target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+#endif
+  if (fd >= 0) out->file = fdopen(fd, "wb");
+  if (out->file == nullptr) {
+    *why = "cannot write: " + SystemError();
+    if (fd >= 0) {
+#ifdef _WIN32
+      _close(fd);
+#else
+      close(fd);
+#endif
+    }
+    return false;
+  }
+  out->direct = true;
+  return true;
+}
+
+// A regular file that the user may not write is not replaced.
+bool ReadOnly(const std::string& path) {
+#ifdef _WIN32
+  DWORD attributes = GetFileAttributesW(WideName(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+#else
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+#endif
+}
+
+}  // namespace
+
+bool OpenOutput(const std::string& path, OutputFile* out, std::string* why, bool noClobber) {
   out->target.clear();
   out->temp.clear();
   out->file = nullptr;
   out->slot = -1;
+  out->direct = false;
+  out->noClobber = noClobber;
+  out->existed = false;
   if (path == "-") {
     out->target = path;
     out->file = stdout;
@@ -160,15 +260,32 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
 #endif
     return true;
   }
-  if (IsDirectory(path)) {
+  out->target = path;
+#ifndef _WIN32
+  if (!FollowLinks(&out->target)) {
+    *why = "cannot write: " + SystemError();
+    return false;
+  }
+#endif
+  PathKind kind = KindOf(out->target);
+  if (kind == kPathDirectory) {
     *why = "is a directory";
     return false;
   }
+  if (kind != kPathMissing && noClobber) {
+    out->existed = true;
+    *why = "exists; not replaced (--no-clobber)";
+    return false;
+  }
+  if (kind == kPathOther) return OpenDirect(out, why);
+  if (kind == kPathFile && ReadOnly(out->target)) {
 #ifdef _WIN32
-  out->target = path;
+    *why = "cannot replace it: the file is read-only";
 #else
-  out->target = FollowLinks(path);
+    *why = "cannot replace it: " + std::string(std::strerror(EACCES)) + " (the file is read-only)";
 #endif
+    return false;
+  }
   // A short name, so that outputs whose own names are near the system's
   // limit still get one.
   std::string folder = DirectoryOf(out->target);
@@ -191,9 +308,14 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
 #else
     int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     bool exists = fd < 0 && errno == EEXIST;
-    // A file being replaced keeps its permissions.
+    // A file being replaced keeps its permissions, and its owner and group
+    // as far as the user may give them.
     struct stat old;
-    if (fd >= 0 && stat(out->target.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+    if (fd >= 0 && stat(out->target.c_str(), &old) == 0) {
+      if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      }
+      fchmod(fd, old.st_mode & 07777);
+    }
 #endif
     if (fd >= 0) out->file = fdopen(fd, "wb");
     if (out->file == nullptr) {
@@ -214,26 +336,50 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why) {
   return out->file != nullptr;
 }
 
+namespace {
+
+// Puts the finished temporary file in place, over the old file or, with
+// noClobber, only where no file is (decided atomically).
+bool PutInPlace(OutputFile* out) {
+#ifdef _WIN32
+  DWORD flags = out->noClobber ? 0 : MOVEFILE_REPLACE_EXISTING;
+  bool ok = MoveFileExW(WideName(out->temp).c_str(), WideName(out->target).c_str(), flags) != 0;
+  if (!ok && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)) out->existed = true;
+  return ok;
+#else
+  if (!out->noClobber) return std::rename(out->temp.c_str(), out->target.c_str()) == 0;
+  if (renameat2(AT_FDCWD, out->temp.c_str(), AT_FDCWD, out->target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {  // a file system without it: a hard link does the same
+    if (link(out->temp.c_str(), out->target.c_str()) == 0) {
+      unlink(out->temp.c_str());
+      return true;
+    }
+  }
+  if (errno == EEXIST) out->existed = true;
+  return false;
+#endif
+}
+
+}  // namespace
+
 bool CommitOutput(OutputFile* out, std::string* why) {
+  errno = 0;
   bool ok = std::fflush(out->file) == 0 && !std::ferror(out->file);
   if (out->target == "-") {
     out->file = nullptr;
-    if (!ok) *why = "write error on standard output";
+    if (!ok) *why = "write error: " + std::string(std::strerror(errno ? errno : EIO));
     return ok;
   }
+  int flushError = errno;
   ok = std::fclose(out->file) == 0 && ok;
   out->file = nullptr;
   if (!ok) {
-    *why = "write error: " + SystemError();
-  } else {
-#ifdef _WIN32
-    ok = MoveFileExW(WideName(out->temp).c_str(), WideName(out->target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    ok = std::rename(out->temp.c_str(), out->target.c_str()) == 0;
-#endif
-    if (!ok) *why = "cannot write: " + SystemError();
+    *why = "write error: " + std::string(std::strerror(flushError ? flushError : errno ? errno : EIO));
+  } else if (!out->direct) {
+    ok = PutInPlace(out);
+    if (!ok) *why = out->existed ? "exists; not replaced (--no-clobber)" : "cannot write: " + SystemError();
   }
-  if (!ok) RemoveFile(out->temp);
+  if (!ok && !out->direct) RemoveFile(out->temp);
   FreeSlot(out->slot);
   out->slot = -1;
   return ok;
@@ -246,7 +392,7 @@ void DiscardOutput(OutputFile* out) {
   }
   if (out->file) std::fclose(out->file);
   out->file = nullptr;
-  if (!out->temp.empty()) RemoveFile(out->temp);
+  if (!out->temp.empty() && !out->direct) RemoveFile(out->temp);
   FreeSlot(out->slot);
   out->slot = -1;
 }

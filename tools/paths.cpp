@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,7 +13,38 @@
 #include <unistd.h>
 #endif
 
+namespace {
+
+bool MakeFolder(const std::string& path);
+
+}  // namespace
+
+bool MakeFolders(const std::string& path) {
+  if (KindOf(path) == kPathDirectory) return true;
+  size_t slash = path.find_last_of("/\\");
+  while (slash != std::string::npos && slash > 0 && (path[slash - 1] == '/' || path[slash - 1] == '\\')) --slash;
+  std::string parent = slash == std::string::npos || slash == 0 ? "" : path.substr(0, slash);
+  if (!parent.empty() && !(parent.size() == 2 && parent[1] == ':') && !MakeFolders(parent)) return false;
+  if (MakeFolder(path)) return true;
+  int error = errno;
+  if (KindOf(path) == kPathDirectory) return true;  // made meanwhile by another program
+  errno = error;
+  return false;
+}
+
 #ifdef _WIN32
+namespace {
+
+bool MakeFolder(const std::string& path) {
+  if (CreateDirectoryW(WideName(path).c_str(), nullptr)) return true;
+  DWORD code = GetLastError();
+  errno = code == ERROR_ACCESS_DENIED ? EACCES : code == ERROR_PATH_NOT_FOUND ? ENOENT
+        : code == ERROR_ALREADY_EXISTS ? EEXIST : EIO;
+  return false;
+}
+
+}  // namespace
+
 std::wstring WideName(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -50,6 +82,12 @@ PathKind KindOf(const std::string& path, uint64_t* size) {
 
 bool RemoveFile(const std::string& path) { return DeleteFileW(WideName(path).c_str()) != 0; }
 #else
+namespace {
+
+bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+}  // namespace
+
 FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
 PathKind KindOf(const std::string& path, uint64_t* size) {

@@ -16,6 +16,10 @@ enum PathKind { kPathMissing, kPathFile, kPathDirectory, kPathOther };
 // What is at path; *size gets a regular file's size.
 PathKind KindOf(const std::string& path, uint64_t* size = nullptr);
 
+// Makes a folder and any missing folders above it, as mkdir -p does.
+// Returns false with errno set.
+bool MakeFolders(const std::string& path);
+
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);
 

@@ -15,11 +15,19 @@ bool LooksLikePng(const std::vector<uint8_t>& bytes);
 // TAVKOWIC.dll is registered).
 bool ReadsAsPicture(const std::vector<uint8_t>& bytes);
 
+// The picture's size from the PNG's header, to weigh it before it is
+// decoded. False when png holds no header.
+bool PngDimensions(const std::vector<uint8_t>& png, uint32_t* width, uint32_t* height);
+
 // Turns a PNG file into a 24-bit BMP file of the same colours (alpha is
-// dropped, as the plug-in drops it). Returns false with a reason.
+// dropped, as the plug-in drops it) and density (a pHYs chunk in pixels per
+// metre). Returns false with a reason.
 bool PngToBmp(const std::vector<uint8_t>& png, std::vector<uint8_t>* bmp, std::string* why);
 
 // Lays out a 24-bit bottom-up BMP file for width x height pixels; the
 // caller fills the rows (blue, green, red) from RowOf.
 std::vector<uint8_t> NewBmp24(uint32_t width, uint32_t height);
+// Gives the BMP the density of the PNG's pHYs chunk, if it has one in
+// pixels per metre.
+void KeepPngDensity(const std::vector<uint8_t>& png, std::vector<uint8_t>* bmp);
 uint8_t* RowOf(std::vector<uint8_t>* bmp, uint32_t width, uint32_t height, uint32_t y);  // y = 0 is the top

@@ -69,5 +69,6 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
     for (uint32_t y = 0; y < height; ++y) png_read_row(png, RowOf(bmp, width, height, y), nullptr);
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
+  KeepPngDensity(bytes, bmp);
   return true;
 }

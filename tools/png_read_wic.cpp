@@ -73,6 +73,7 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
         uint8_t* to = RowOf(bmp, width, height, y);
         for (UINT x = 0; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
       }
+      KeepPngDensity(bytes, bmp);
     } else {
       *why = Refusal(copied);
     }

@@ -11,6 +11,7 @@
 #include <isa-l/igzip_lib.h>
 #endif
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -218,6 +219,9 @@ void CompressIsal(const Job& job, Segment* segment) {
 }
 #endif
 
+// Why writing failed, with the system's reason (a full disk, a closed pipe).
+std::string WriteError() { return std::string("write error: ") + std::strerror(errno ? errno : EIO); }
+
 bool WriteIdat(FILE* file, const std::vector<uint8_t>& data) {
   const size_t kMost = 1 << 20;
   for (size_t at = 0; at < data.size(); at += kMost) {
@@ -312,6 +316,7 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
     return false;
   }
   size_t n = static_cast<size_t>(rowBytes);
+  errno = 0;
   if (level < 1) level = 1;
   if (level > 9) level = 9;
   if (threads < 1) threads = 1;
@@ -324,6 +329,13 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
   header[9] = layout.colour;
   header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
   bool ok = std::fwrite(kSignature, 1, 8, file) == 8 && Chunk(file, "IHDR", header, 13);
+  if (ok && layout.xDensity > 0 && layout.yDensity > 0) {
+    uint8_t density[9];
+    Put32(density, layout.xDensity);
+    Put32(density + 4, layout.yDensity);
+    density[8] = 1;  // the unit is the metre
+    ok = Chunk(file, "pHYs", density, 9);
+  }
   if (ok && layout.colour == kPngPalette)
     ok = Chunk(file, "PLTE", layout.palette.data(), static_cast<uint32_t>(layout.palette.size()));
 
@@ -333,7 +345,7 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
     ok = WholeWithLibdeflate(file, Job{&layout, source, context, level, n}, threads, &done);
     if (done || !ok) {
       ok = ok && Chunk(file, "IEND", nullptr, 0);
-      if (!ok) *why = "write error";
+      if (!ok) *why = WriteError();
       return ok;
     }
   }
@@ -386,6 +398,6 @@ bool WritePng(FILE* file, const PngLayout& layout, PngRowSource source, void* co
   uint8_t check[4];
   Put32(check, static_cast<uint32_t>(adler));
   ok = ok && WriteIdat(file, std::vector<uint8_t>(check, check + 4)) && Chunk(file, "IEND", nullptr, 0);
-  if (!ok) *why = "write error";
+  if (!ok) *why = WriteError();
   return ok;
 }

@@ -15,6 +15,7 @@ struct PngLayout {
   PngColour colour = kPngRgb;
   uint8_t bits = 8;              // bits per sample: 1, 2, 4 or 8
   std::vector<uint8_t> palette;  // red, green, blue per entry (palette pictures)
+  uint32_t xDensity = 0, yDensity = 0;  // pixels per metre (a pHYs chunk when both are set)
 };
 
 // Fills row y (0 = top) with its packed samples, PngRowBytes(layout) bytes.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/png_write.h"
-#include "tools/qvx.h"
+#include "tools/dib.h"
 
 struct PngPlan {
   DibView view;

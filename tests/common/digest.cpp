@@ -5,7 +5,7 @@
 
 #include "common/files.h"
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

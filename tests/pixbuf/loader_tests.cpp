@@ -19,7 +19,8 @@
 #include "common/pictures.h"
 #include "pixbuf/qvx_rgb.h"
 #include "tests/pixbuf/reference.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 

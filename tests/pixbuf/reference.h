@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/qvx.h"
+#include "tools/dib.h"
 
 // True when the plug-in recognises the picture and decodes it with the
 // default options; image then holds its pixels, top row first.

@@ -17,7 +17,7 @@
 
 #include "common/files.h"
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "tools/dib.h"
 
 namespace {
 
@@ -53,14 +53,17 @@ class Tool : public ::testing::Test {
     char pattern[] = "/tmp/tavko-tool-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    ASSERT_EQ(chmod(pattern, 0777), 0);  // for the rows run as an ordinary user
   }
   void TearDown() override {
     std::string command = "chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
-  Outcome Tavko(const std::string& args, const std::string& input = "/dev/null", const std::string& before = "") {
-    std::string command = "cd '" + dir_ + "' && " + before + TAVKO_TOOL " " + args + " >'" + dir_ + "/out' 2>'" +
-                          dir_ + "/err' <" + input;
+  // stdout: where standard output goes ("" for the file out).
+  Outcome Tavko(const std::string& args, const std::string& input = "/dev/null", const std::string& before = "",
+                const std::string& stdout = "") {
+    std::string command = "cd '" + dir_ + "' && " + before + TAVKO_TOOL " " + args + " >" +
+                          (stdout.empty() ? "'" + dir_ + "/out'" : stdout) + " 2>'" + dir_ + "/err' <" + input;
     int raw = std::system(command.c_str());
     Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ + "/out"), Slurp(dir_ + "/err")};
     return run;
@@ -88,6 +91,8 @@ class Tool : public ::testing::Test {
 };
 
 const std::string kSamples = TAVKO_SOURCE_DIR "/samples";
+// Runs a command as an ordinary user, for rows where root's rights differ.
+const std::string kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 const std::string kGood = TAVKO_CORPUS_DIR "/g";
 const std::string kBad = TAVKO_CORPUS_DIR "/b";
 
@@ -180,6 +185,18 @@ TEST_F(Tool, PicturesThatCannotBeStoredGetOneLineSayingWhy) {
   std::vector<uint8_t> tall = MakeBmp(ShapeOf(1, 8, 1, 2, 12));
   Put(&tall, 20, 40000, 2);
   tall.resize(tall.size() + 4 * 40000);
+  std::vector<uint8_t> negative = plain(24, 0), tableless = plain(8, 0);
+  Put(&negative, 18, static_cast<uint32_t>(-8), 4);
+  tableless.erase(tableless.begin() + 54, tableless.begin() + 54 + 4 * 2);
+  Put(&tableless, 10, 54, 4);
+  Put(&tableless, 46, 256, 4);
+  // A kilobyte of run-length data that would unpack to 900 megapixels.
+  std::vector<uint8_t> bomb = MakeBmp(ShapeOf(8, 8, 8, 256));
+  bomb.resize(PixelOffsetOf(ShapeOf(8, 8, 8, 256)));
+  bomb.insert(bomb.end(), {0, 1});
+  Put(&bomb, 18, 30000, 4);
+  Put(&bomb, 22, 30000, 4);
+  Put(&bomb, 30, 1, 4);
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
@@ -193,12 +210,16 @@ TEST_F(Tool, PicturesThatCannotBeStoredGetOneLineSayingWhy) {
       {"unknown compression", plain(8, 9), "compression method is unknown"},
       {"text", {'h', 'e', 'l', 'l', 'o'}, "not a BMP or PNG file"},
       {"damaged PNG", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0}, "unreadable PNG"},
+      {"OS/2 RLE24", plain(24, 4, 64), "its 24-bit run-length data (an OS/2 form) is not held"},
+      {"negative width", negative, "its width is negative (-8)"},
+      {"no colour table", tableless, "it promises 256 colours but its colour table holds 0"},
+      {"run-length bomb", bomb, "30000 x 30000 pixels, more than the limit of 268435456 (raise it with --max-pixels)"},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteFileBytes(Path("in.bmp"), c.file));
     Outcome run = Tavko("encode in.bmp out.qvx");
     EXPECT_EQ(run.status, 1) << c.name;
-    EXPECT_EQ(run.err.find("tavko: in.bmp: cannot be stored as QVX: "), 0u) << c.name << run.err;
+    EXPECT_EQ(run.err.find("tavko: in.bmp: "), 0u) << c.name << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.name;
     EXPECT_FALSE(std::ifstream(Path("out.qvx")).good()) << c.name;
@@ -206,7 +227,10 @@ TEST_F(Tool, PicturesThatCannotBeStoredGetOneLineSayingWhy) {
   for (const std::string& bmp : FilesIn(kBad)) {
     Outcome encode = Tavko("encode '" + bmp + "' x.qvx");
     ASSERT_TRUE(encode.status == 0 || encode.status == 1) << bmp << encode.err;
-    if (encode.status == 1) EXPECT_NE(encode.err.find("cannot be stored as QVX: "), std::string::npos) << encode.err;
+    if (encode.status == 1)
+      EXPECT_TRUE(encode.err.find("cannot be stored as QVX: ") != std::string::npos ||
+                  encode.err.find("--max-pixels") != std::string::npos)
+          << encode.err;
     Outcome decode = Tavko("decode '" + bmp + "' x.png");
     EXPECT_EQ(decode.status, 1) << bmp;
     EXPECT_NE(decode.err.find("not a QVX picture"), std::string::npos) << decode.err;
@@ -270,6 +294,7 @@ TEST_F(Tool, InfoReadsOnlyTheHeaderAndSaysWhatIsWrong) {
   Put(&tall, 22, ~static_cast<uint32_t>(INT32_MIN), 4);  // stored complemented
   ASSERT_TRUE(WriteFileBytes(Path("tall.qvx"), tall));
   std::string card = kSamples + "/card4.qvx";
+  ASSERT_TRUE(WriteFileBytes(Path("b\xc3\xa9\xff\x01.qvx"), ReadFileBytes(card)));  // not UTF-8
   struct Case {
     std::string args;
     int status;
@@ -288,6 +313,10 @@ TEST_F(Tool, InfoReadsOnlyTheHeaderAndSaysWhatIsWrong) {
        "\"bytes_needed\":9718,\"bytes\":9718,\"truncated\":false}\n"
        "{\"file\":\"cut.qvx\",\"qvx\":true,"},
       {"info --json /dev/zero", 1, "{\"file\":\"/dev/zero\",\"qvx\":false,\"problem\":\"not a QVX picture\"}\n"},
+      {"info --json none.qvx /tmp", 1,
+       "{\"file\":\"none.qvx\",\"qvx\":false,\"error\":\"No such file or directory\"}\n"
+       "{\"file\":\"/tmp\",\"qvx\":false,\"error\":\"is a directory\"}\n"},
+      {"info --json \"$(printf 'b\\303\\251\\377\\001.qvx')\"", 0, "{\"file\":\"b\xc3\xa9\\udcff\\u0001.qvx\",\"qvx\":true,"},
       {"info - ", 0, "-: QVX picture, 160 x 120"},
   };
   for (const Case& c : cases) {
@@ -302,6 +331,7 @@ TEST_F(Tool, InfoReadsOnlyTheHeaderAndSaysWhatIsWrong) {
 // nothing left behind; PNG writing falls back to streaming when it can.
 TEST_F(Tool, MemoryRunningOutEndsInAMessage) {
   ASSERT_TRUE(WriteFileBytes(Path("big.qvx"), MakeQvx(ShapeOf(24, 4000, 4000))));
+  ASSERT_TRUE(WriteFileBytes(Path("big.bmp"), MakeBmp(ShapeOf(24, 4000, 4000))));
   struct Case {
     std::string args;
     int megabytes;
@@ -311,13 +341,14 @@ TEST_F(Tool, MemoryRunningOutEndsInAMessage) {
       {"decode big.qvx big.png", 170, 0, ""},  // no room to hold the whole filtered picture
       {"decode big.qvx big.png", 60, 1, "not enough memory to"},  // decode it, or write the PNG
       {"decode - big.png", 40, 1, "standard input: not enough memory to read it"},
-      {"encode big.qvx big2.qvx", 40, 1, "big.qvx: not enough memory to read it"},
+      {"encode - big2.qvx", 40, 1, "standard input: not enough memory to read it"},
   };
   for (const Case& c : cases) {
-    Outcome run = Tavko(c.args, Path("big.qvx"), "ulimit -v " + std::to_string(c.megabytes * 1024) + " && ");
+    std::string input = Path(c.args[0] == 'e' ? "big.bmp" : "big.qvx");
+    Outcome run = Tavko(c.args, input, "ulimit -v " + std::to_string(c.megabytes * 1024) + " && ");
     EXPECT_EQ(run.status, c.status) << c.args << " in " << c.megabytes << " MB: " << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << run.err;
-    EXPECT_EQ(FilesIn(dir_).size(), c.status == 0 ? 4u : 3u) << c.args;
+    EXPECT_EQ(FilesIn(dir_).size(), c.status == 0 ? 5u : 4u) << c.args;
     std::remove(Path("big.png").c_str());
   }
 }
@@ -373,14 +404,19 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
       {"decode " + card + " " + Path("locked") + "/x.png", 1, "cannot write: Permission denied"},
       {"decode " + card + " " + Path("x.gif"), 2, "the output must end in .png or .bmp"},
       {"decode " + card, 2, "decode needs an input and an output file"},
-      {"decode " + card + " " + Path("x.png") + " --offset", 2, "--offset needs a number"},
-      {"decode " + card + " " + Path("x.png") + " --offset -4", 2, "--offset needs a number from 0"},
+      {"decode " + card + " " + Path("x.png") + " --offset", 2, "--offset: 1 required"},
+      {"decode " + card + " " + Path("x.png") + " --offset=-4", 2, "--offset: Value -4 not in range 0 to 2147483647"},
       {"decode " + card + " " + Path("x.png") + " --offset 999999", 1,
        "--offset 999999 is past the end of the file (20278 bytes)"},
-      {"decode " + card + " " + Path("x.png") + " --bogus", 2, "unknown option --bogus"},
-      {"decode " + card + " " + Path("x.png") + " --level 0", 2, "--level needs a number from 1 to 9"},
+      {"decode " + card + " " + Path("x.png") + " --bogus", 2, "not expected: --bogus"},
+      {"decode " + card + " " + Path("x.png") + " --level 0", 2, "--level: Value 0 not in range 1 to 9"},
+      {"decode " + card + " " + Path("x.png") + " --format gif", 2, "--format: gif not in {png,bmp}"},
+      {"decode " + card + " -o " + Path("x.png") + " -d " + Path("folder"), 2, "-o and -d do not go together"},
+      {"decode " + card + " " + Path("x.png") + " --max-pixels 19199", 1,
+       "160 x 120 pixels, more than the limit of 19199 (raise it with --max-pixels)"},
+      {"encode " + kGood + "/rgb24.bmp " + Path("x.bmp"), 2, "the output must end in .qvx (or give --format qvx)"},
       {"decode " + card + " -", 2, "writing to standard output needs --format png or --format bmp"},
-      {"decode " + card + " -d " + Path("none"), 1, "none: is not a folder"},
+      {"decode " + card + " -d " + Path("locked/sub"), 1, "locked/sub: cannot make the folder: Permission denied"},
       {"encode " + Path("none.bmp") + " " + Path("x.qvx"), 1, "none.bmp: No such file or directory"},
       {"encode " + card + " " + Path("x.qvx"), 1, "not a BMP or PNG file"},
       {"frobnicate", 2, "unknown command frobnicate"},
@@ -389,12 +425,15 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
       {"help frobnicate", 2, "no help on frobnicate"},
       {"decode " + Path("folder/inside.qvx") + " " + Path("x.png"), 1, "inside.qvx: not a QVX picture"},
   };
-  if (geteuid() == 0) cases[6].message = "";  // root writes anywhere
   for (const Case& c : cases) {
-    if (c.message.empty()) continue;
-    Outcome run = Tavko(c.args);
+    bool locked = c.message.find("Permission denied") != std::string::npos;
+    // root writes anywhere: those rows run as nobody
+    Outcome run = Tavko(c.args, "/dev/null", locked && geteuid() == 0 ? kNobody : "");
     EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << "\n" << run.err;
+    // A usage error is one line and where to read more.
+    if (c.status == 2) EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    if (c.status == 2) EXPECT_NE(run.err.find("\ntry 'tavko"), std::string::npos) << run.err;
     EXPECT_EQ(FilesIn(dir_).size(), 3u) << "no output left for " << c.args;
   }
 }
@@ -520,13 +559,16 @@ TEST_F(Tool, DashReadsStandardInputAndWritesStandardOutput) {
 TEST_F(Tool, SignalsLeaveNoTemporaryFile) {
   std::vector<uint8_t> card = ReadFileBytes(kSamples + "/card24.qvx"), bmp = ReadFileBytes(kGood + "/rgb24.bmp");
   ASSERT_TRUE(WriteFileBytes(Path("old.png"), {9}));
+  ASSERT_TRUE(WriteFileBytes(Path("old.qvx"), {9}));
   struct Case {
     const char* command;
     int signal;
-  } cases[] = {{"decode", SIGTERM}, {"decode", SIGHUP}, {"decode", SIGINT}, {"encode", SIGINT}, {"encode", SIGTERM}};
+  } cases[] = {{"decode", SIGTERM}, {"decode", SIGHUP},  {"decode", SIGINT},  {"decode", SIGQUIT},
+               {"decode", SIGPIPE}, {"decode", SIGALRM}, {"decode", SIGUSR1}, {"decode", SIGUSR2},
+               {"decode", SIGXFSZ}, {"encode", SIGINT},  {"encode", SIGTERM}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.command) + " " + strsignal(c.signal));
-    std::string fifo = Path("slow"), out = Path("old.png");
+    std::string fifo = Path("slow"), out = Path(c.command[0] == 'd' ? "old.png" : "old.qvx");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     pid_t child = fork();
     if (child == 0) {
@@ -545,10 +587,22 @@ TEST_F(Tool, SignalsLeaveNoTemporaryFile) {
     int status = 0;
     waitpid(child, &status, 0);
     close(pipe);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + c.signal) << status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "ended by the signal itself: " << status;
     unlink(fifo.c_str());
     EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{9}));
-    EXPECT_EQ(FilesIn(dir_).size(), 1u) << "old.png only";
+    EXPECT_EQ(FilesIn(dir_).size(), 2u) << "old.png and old.qvx only";
+  }
+  // The file-size limit met while writing, and a reader that goes away.
+  ASSERT_TRUE(WriteFileBytes(Path("big.qvx"), MakeQvx(ShapeOf(24, 1000, 1000))));
+  struct Raised {
+    std::string args, before;
+    int signal;
+  } raised[] = {{"decode big.qvx big.bmp", "ulimit -f 64 && ", SIGXFSZ},
+                {"decode big.qvx - --format bmp | head -c 1", "set -o pipefail; ", SIGPIPE}};
+  for (const Raised& r : raised) {
+    Outcome run = Tavko(r.args, "/dev/null", "bash -c '" + r.before, "/dev/null'");
+    EXPECT_EQ(run.status, 128 + r.signal) << r.args << run.err;
+    EXPECT_EQ(FilesIn(dir_).size(), 4u) << r.args << ": old.png, old.qvx, big.qvx and err only";
   }
 }
 
@@ -563,9 +617,144 @@ TEST_F(Tool, HelpAndVersion) {
       EXPECT_EQ(sub.out.find(std::string("usage: tavko ") + command), 0u) << args;
     }
   }
-  Outcome version = Tavko("--version");
+  Outcome version = Tavko("-V");
   EXPECT_EQ(version.status, 0);
-  EXPECT_NE(version.out.find("QVX(PELKO) to DIB filter version.0.04"), std::string::npos);
+  EXPECT_EQ(version.out.find("tavko " TAVKO_VERSION "\nplug-in: QVX(PELKO) to DIB filter version.0.04"), 0u);
+  // Output that does not arrive is a failure, whatever the command.
+  std::string full = "tavko: standard output: write error: No space left on device\n";
+  struct Case {
+    std::string args, stdout, err;
+  } lost[] = {
+      {"--version", "/dev/full", full},
+      {"decode --help", "/dev/full", full},
+      {"info --json " + kSamples + "/card8.qvx", "/dev/full", full},
+      {"decode " + kSamples + "/card8.qvx - --format bmp", "/dev/full", full},
+      {"info " + kSamples + "/card8.qvx", "&-", "tavko: standard output: write error: Bad file descriptor\n"},
+  };
+  for (const Case& c : lost) {
+    Outcome run = Tavko(c.args, "/dev/null", "", c.stdout);
+    EXPECT_EQ(run.status, 1) << c.args;
+    EXPECT_EQ(run.err, c.err) << c.args;
+  }
+}
+
+// What an output names is written as what it is: pipes and devices
+// directly, the input never, a read-only file never, an existing file never
+// with -n; a replaced file keeps its owner and group.
+TEST_F(Tool, OutputsAreWrittenAsWhatTheyAre) {
+  std::string card = kSamples + "/card32.qvx";
+  std::vector<uint8_t> qvx = ReadFileBytes(card), bmp = ReadFileBytes(kGood + "/rgb24.bmp"), kept = {7};
+  ASSERT_EQ(Tavko("decode " + card + " expected.bmp").status, 0);
+  ASSERT_EQ(mkdir(Path("d").c_str(), 0777), 0);
+  for (const char* name : {"a.qvx", "d/x.png"}) ASSERT_TRUE(WriteFileBytes(Path(name), qvx));
+  ASSERT_TRUE(WriteFileBytes(Path("p.bmp"), bmp));
+  for (const char* name : {"ro.png", "exists.png"}) ASSERT_TRUE(WriteFileBytes(Path(name), kept));
+  ASSERT_EQ(chmod(Path("ro.png").c_str(), 0444), 0);
+  ASSERT_EQ(symlink("a.qvx", Path("l.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("loop.png", Path("loop.png").c_str()), 0);
+  std::string self = "is the input file itself; not overwritten";
+  struct Case {
+    std::string args, input;
+    int status;
+    std::string message, unchanged;  // a file that must keep its bytes
+    bool asUser;                     // run as an ordinary user
+  } cases[] = {
+      {"decode a.qvx a.qvx --format bmp", "/dev/null", 1, "a.qvx: " + self, "a.qvx", false},
+      {"decode a.qvx l.bmp", "/dev/null", 1, "l.bmp: " + self, "a.qvx", false},
+      {"decode - a.qvx --format bmp", "a.qvx", 1, "a.qvx: " + self, "a.qvx", false},
+      {"decode d/x.png " + kSamples + "/card4.qvx -d d", "/dev/null", 1, "d/x.png: " + self, "d/x.png", false},
+      {"encode p.bmp p.bmp --format qvx", "/dev/null", 1, "p.bmp: " + self, "p.bmp", false},
+      {"decode " + card + " ro.png", "/dev/null", 1, "ro.png: cannot replace it: Permission denied", "ro.png", true},
+      {"decode -n " + card + " exists.png", "/dev/null", 1, "exists.png: exists; not replaced (--no-clobber)",
+       "exists.png", false},
+      {"decode " + card + " loop.png", "/dev/null", 1, "loop.png: cannot write: Too many levels of symbolic links",
+       "", false},
+      {"decode " + card + " /dev/full --format bmp", "/dev/null", 1,
+       "/dev/full: write error: No space left on device", "", false},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Tavko(c.args, c.input, c.asUser && geteuid() == 0 ? kNobody : "");
+    EXPECT_EQ(run.status, c.status) << c.args << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << run.err;
+    if (c.unchanged == "p.bmp") EXPECT_EQ(ReadFileBytes(Path("p.bmp")), bmp);
+    else if (c.unchanged == "ro.png" || c.unchanged == "exists.png") EXPECT_EQ(ReadFileBytes(Path(c.unchanged)), kept);
+    else if (!c.unchanged.empty()) EXPECT_EQ(ReadFileBytes(Path(c.unchanged)), qvx) << c.args;
+  }
+  EXPECT_TRUE(std::ifstream(Path("d/card4.png")).good()) << "the rest of the batch goes on";
+  struct stat info;
+  ASSERT_EQ(lstat(Path("loop.png").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat("/dev/full", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  // A pipe is written into, and stays a pipe.
+  ASSERT_EQ(mkfifo(Path("fifo.bmp").c_str(), 0644), 0);
+  EXPECT_EQ(Tavko("decode " + card + " fifo.bmp", "/dev/null", "{ cat fifo.bmp >got.bmp & } && ").status, 0);
+  std::vector<uint8_t> expected = ReadFileBytes(Path("expected.bmp"));
+  for (int wait = 0; wait < 500 && ReadFileBytes(Path("got.bmp")).size() < expected.size(); ++wait) usleep(10000);
+  EXPECT_EQ(ReadFileBytes(Path("got.bmp")), expected);
+  ASSERT_EQ(lstat(Path("fifo.bmp").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  // A replaced file keeps its owner and group (root may give any).
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(Path("exists.png").c_str(), 1234, 5678), 0);
+    ASSERT_EQ(Tavko("decode " + card + " exists.png").status, 0);
+    ASSERT_EQ(stat(Path("exists.png").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 5678u);
+  }
+}
+
+// A pipe is read only as far as the picture's header promises, and what is
+// not a picture is refused from its first bytes.
+TEST_F(Tool, PipesAreReadAsFarAsTheHeaderPromises) {
+  std::string card = kSamples + "/card8.qvx";
+  struct Case {
+    std::string args, input, before;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"decode - x.png", "/dev/zero", "", 1, "tavko: standard input: not a QVX picture\n"},
+      {"encode - x.qvx", "/dev/zero", "", 1, "tavko: standard input: cannot be stored as QVX: not a BMP or PNG file\n"},
+      {"decode - x.png", "/dev/stdin", "cat " + card + " /dev/zero | ", 0, ""},
+      {"decode - x.png", "/dev/stdin", "head -c 10000 " + card + " | ", 1,
+       "tavko: standard input: file shorter than its header promises\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Tavko(c.args, c.input, c.before);
+    EXPECT_EQ(run.status, c.status) << c.args;
+    EXPECT_EQ(run.err, c.message) << c.args;
+  }
+  EXPECT_EQ(Load(ReadFileBytes(Path("x.png"))).width, 160);
+}
+
+// The picture's density goes into the PNG (pHYs) and comes back from it.
+TEST_F(Tool, DensityTravelsWithThePicture) {
+  ASSERT_EQ(Tavko("decode " + kSamples + "/card8.qvx a.png").status, 0);
+  std::string png = Slurp(Path("a.png"));
+  const char kDensity[] = "pHYs\0\0\x0b\x13\0\0\x0b\x13\x01";  // 2835 pixels per metre, both ways
+  EXPECT_NE(png.find(std::string(kDensity, sizeof kDensity - 1)), std::string::npos);
+  ASSERT_EQ(Tavko("encode a.png b.qvx").status, 0);
+  EXPECT_NE(Tavko("info b.qvx").out.find("density: 2835 x 2835"), std::string::npos);
+}
+
+// Options as people type them.
+TEST_F(Tool, OptionsAsPeopleTypeThem) {
+  std::string card = kSamples + "/card8.qvx", bmp = kGood + "/rgb24.bmp";
+  struct Case {
+    std::string args, written;
+  } cases[] = {
+      {"decode --level=5 -j2 " + card + " -o a.png", "a.png"},
+      {"decode --format=bmp " + card + " b.out", "b.out"},
+      {"decode -- " + card + " -c.png", "-c.png"},
+      {"encode " + bmp + " -o e.qvx", "e.qvx"},
+      {"encode " + bmp + " e.dat --format qvx", "e.dat"},
+      {"decode " + card + " -d made/deeper -q", "made/deeper/card8.png"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Tavko(c.args);
+    EXPECT_EQ(run.status, 0) << c.args << run.err;
+    EXPECT_GT(ReadFileBytes(Path(c.written)).size(), 100u) << c.args;
+  }
 }
 
 }  // namespace

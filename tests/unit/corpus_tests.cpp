@@ -7,7 +7,8 @@
 
 #include "common/files.h"
 #include "standin/standin.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 #include "unit/helpers.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "standin/standin.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
 #include "unit/helpers.h"
 
 namespace {

@@ -4,7 +4,8 @@
 
 #include "common/pictures.h"
 #include "tests/wine/host.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 

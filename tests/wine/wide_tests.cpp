@@ -5,7 +5,7 @@
 
 #include "common/pictures.h"
 #include "tests/wine/host.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
 
 namespace {
 

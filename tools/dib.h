@@ -1,31 +1,12 @@
-// Helpers around the plug-in for the command-line tool and the tests:
-// turning a BMP file into QVX, and a delivered bitmap into RGB pixels or a
-// BMP file.
+// Delivered bitmaps (the information block and the pixel block a decode
+// hands out) as the tool and the tests read them: a checked view, RGB rows,
+// and a BMP file holding the bitmap as it is.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// Turns a Windows BMP file into a QVX picture: the file header, the header
-// bytes that are read, every colour entry that is read and the pixel bytes
-// before offset 100 are complemented. A core-header colour table of 3-byte
-// entries becomes one of 4-byte entries. Returns false with a reason in why
-// for bitmaps that QVX cannot hold.
-bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::string* why);
-
-// Brings any BMP file that can be read into one that EncodeQvx stores: a
-// header of 108, 124 or more bytes becomes a 40-byte one, and bit-field and
-// run-length pictures become plain ones of a depth QVX holds, showing the
-// same pixels. Files EncodeQvx takes as they are come back unchanged.
-// Returns false with a reason and what to do for a picture it cannot bring.
-bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std::string* why);
-
-// Complements, in place, the regions of a bitmap laid out as BMP that QVX
-// stores complemented, trusting the header fields as they are. For building
-// pictures whose headers EncodeQvx would refuse.
-void ComplementQvxRegions(std::vector<uint8_t>* bytes);
 
 // An 8-bit RGB picture, rows top to bottom.
 struct RgbImage {

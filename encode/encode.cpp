@@ -1,5 +1,5 @@
-// BMP to QVX, and delivered bitmaps to RGB or BMP files.
-#include "tools/qvx.h"
+// BMP to QVX.
+#include "encode/encode.h"
 
 #include <cstdint>
 #include <cstring>
@@ -36,6 +36,23 @@ uint64_t StoredStride(uint64_t width, uint32_t bits) { return (width * bits + 31
 static uint32_t HeaderField(const std::vector<uint8_t>& bytes, uint32_t headerSize, uint32_t at, int size) {
   if (at + size > 14 + static_cast<uint64_t>(headerSize) || at + size > bytes.size()) return 0;
   return size == 2 ? Get16(&bytes[at]) : Get32(&bytes[at]);
+}
+
+// Why a picture of this size cannot be stored.
+static std::string NoPixels(int64_t width, int64_t height) {
+  if (width < 0) return "its width is negative (" + std::to_string(width) + "); the file is damaged";
+  return "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+}
+
+bool BmpDimensions(const std::vector<uint8_t>& bmp, uint64_t* width, uint64_t* rows) {
+  if (bmp.size() < 26 || bmp[0] != 'B' || bmp[1] != 'M') return false;
+  uint32_t headerSize = Get32(&bmp[14]);
+  bool core = headerSize == 12;
+  int64_t w = core ? static_cast<int64_t>(Get16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
+  int64_t h = core ? static_cast<int64_t>(Get16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
+  *width = w < 0 ? 0 : static_cast<uint64_t>(w);
+  *rows = h < 0 ? static_cast<uint64_t>(-h) : static_cast<uint64_t>(h);
+  return true;
 }
 
 void ComplementQvxRegions(std::vector<uint8_t>* bytes) {
@@ -111,7 +128,7 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     return false;
   }
   if (width <= 0 || height == 0) {
-    *why = "the picture has no pixels";
+    *why = NoPixels(width, height);
     return false;
   }
   uint64_t tableStart = 14 + static_cast<uint64_t>(headerSize);
@@ -209,7 +226,23 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
     return false;
   }
   uint32_t headerSize = Get32(&bmp[14]);
-  if (headerSize == 12 || headerSize < 16) {
+  // A colour table shorter than the header promises would leave pixels
+  // black that every reader shows in colour.
+  bool core = headerSize == 12;
+  uint32_t depth = core ? HeaderField(bmp, 64, 24, 2) : HeaderField(bmp, headerSize, 28, 2);
+  uint64_t start = 14 + static_cast<uint64_t>(headerSize), entry = core ? 3 : 4;
+  if (depth >= 1 && depth <= 8 && (core || headerSize >= 16)) {
+    uint64_t promised = core ? 0 : HeaderField(bmp, headerSize, 46, 4);
+    if (promised == 0 || promised > (1u << depth)) promised = 1u << depth;
+    uint64_t pixels = Get32(&bmp[10]), end = pixels < bmp.size() ? pixels : bmp.size();
+    uint64_t held = end > start ? (end - start) / entry : 0;
+    if (held < promised) {
+      *why = "it promises " + std::to_string(promised) + " colours but its colour table holds " +
+             std::to_string(held) + "; the file is damaged";
+      return false;
+    }
+  }
+  if (core || headerSize < 16) {
     *plain = bmp;  // as it is; EncodeQvx says what it cannot hold
     return true;
   }
@@ -227,7 +260,12 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
     return true;
   }
   const char* refusal = nullptr;
-  if (compression == 4) refusal = "it holds a JPEG picture; convert that to PNG and encode the PNG";
+  // OS/2 headers (16 to 64 bytes, other than Windows' 40, 52 and 56) use 3
+  // and 4 for Huffman and 24-bit run-length data.
+  bool os2 = headerSize <= 64 && headerSize != 40 && headerSize != 52 && headerSize != 56;
+  if (compression == 4)
+    refusal = os2 ? "its 24-bit run-length data (an OS/2 form) is not held by QVX; save it uncompressed first"
+                  : "it holds a JPEG picture; convert that to PNG and encode the PNG";
   if (compression == 5) refusal = "it holds a PNG picture; save it as a plain PNG and encode that";
   if (compression == 3 && bits == 1) refusal = "Huffman-compressed bitmaps are not held by QVX; save it uncompressed first";
   if (bits == 64) refusal = "64-bit pictures are not held by QVX; save it with 24 or 32 bits per pixel first";
@@ -240,9 +278,12 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   if (!refusal && rle && height < 0) refusal = "run-length bitmaps cannot be stored top-down; the file is damaged";
   if (!refusal && (bits == 0 || (bits > 8 && bits != 16 && bits != 24 && bits != 32) || (bits < 8 && 8 % bits)))
     refusal = "its bit depth is not one of 1, 2, 4, 8, 16, 24 or 32";
-  if (!refusal && (width <= 0 || height == 0)) refusal = "the picture has no pixels";
   if (refusal) {
     *why = refusal;
+    return false;
+  }
+  if (width <= 0 || height == 0) {
+    *why = NoPixels(width, height);
     return false;
   }
   uint64_t rows = height < 0 ? -height : height;
@@ -325,138 +366,4 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   Put32(&out[2], static_cast<uint32_t>(out.size()));
   *plain = std::move(out);
   return true;
-}
-
-bool ViewDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_t pixelBytes, DibView* view,
-             std::string* why) {
-  if (infoBytes < 40) {
-    *why = "information block shorter than its header";
-    return false;
-  }
-  DibView& v = *view;
-  v = DibView();
-  v.info = info;
-  v.pixels = pixels;
-  int32_t width = static_cast<int32_t>(Get32(info + 4));
-  int32_t height = static_cast<int32_t>(Get32(info + 8));
-  v.bits = Get16(info + 14);
-  uint32_t compression = Get32(info + 16);
-  if (width <= 0 || height == 0 || height == INT32_MIN) {
-    *why = "unusable picture size";
-    return false;
-  }
-  if (v.bits != 1 && v.bits != 4 && v.bits != 8 && v.bits != 16 && v.bits != 24 && v.bits != 32) {
-    *why = std::to_string(v.bits) + " bits per pixel is not a delivered depth";
-    return false;
-  }
-  v.width = static_cast<uint32_t>(width);
-  v.rows = static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height);
-  v.topDown = height < 0;
-  v.stride = StoredStride(v.width, v.bits);
-  if (v.stride * v.rows > pixelBytes) {
-    *why = "pixel block shorter than the picture";
-    return false;
-  }
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (v.bits == 32) {
-    masks[0] = 0xFF0000;
-    masks[1] = 0xFF00;
-    masks[2] = 0xFF;
-  }
-  if (compression == 3 && (v.bits == 16 || v.bits == 32)) {
-    if (infoBytes < 52) {
-      *why = "information block too short for its masks";
-      return false;
-    }
-    for (int i = 0; i < 3; ++i) masks[i] = Get32(info + 40 + 4 * i);
-  } else if (compression != 0) {
-    *why = "compressed bitmap";
-    return false;
-  }
-  for (int c = 0; c < 3; ++c) {
-    v.masks[c] = masks[c];
-    v.shifts[c] = 0;
-    v.sizes[c] = 0;
-    if (masks[c] == 0) continue;
-    while (!((masks[c] >> v.shifts[c]) & 1)) ++v.shifts[c];
-    while (v.shifts[c] + v.sizes[c] < 32 && ((masks[c] >> (v.shifts[c] + v.sizes[c])) & 1)) ++v.sizes[c];
-  }
-  uint64_t entries = v.bits <= 8 ? (infoBytes - 40) / 4 : 0;
-  v.paletteEntries = static_cast<uint32_t>(entries > 256 ? 256 : entries);
-  return true;
-}
-
-const uint8_t* DibRow(const DibView& view, uint32_t y) {
-  uint64_t stored = view.topDown ? y : view.rows - 1 - y;
-  return view.pixels + stored * view.stride;
-}
-
-uint32_t DibIndex(const uint8_t* row, uint32_t x, uint32_t bits) {
-  if (bits == 8) return row[x];
-  uint64_t bit = static_cast<uint64_t>(x) * bits;
-  return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
-}
-
-void DibRowRgb(const DibView& view, uint32_t y, uint8_t* out) {
-  const uint8_t* row = DibRow(view, y);
-  if (view.bits <= 8) {
-    for (uint32_t x = 0; x < view.width; ++x, out += 3) {
-      uint32_t index = DibIndex(row, x, view.bits);
-      if (index >= view.paletteEntries) {  // outside the table: black
-        out[0] = out[1] = out[2] = 0;
-        continue;
-      }
-      const uint8_t* slot = view.info + 40 + 4 * index;
-      out[0] = slot[2];
-      out[1] = slot[1];
-      out[2] = slot[0];
-    }
-  } else if (view.bits == 24) {
-    for (uint32_t x = 0; x < view.width; ++x, out += 3, row += 3) {
-      out[0] = row[2];
-      out[1] = row[1];
-      out[2] = row[0];
-    }
-  } else if (view.bits == 32 && view.masks[0] == 0xFF0000 && view.masks[1] == 0xFF00 && view.masks[2] == 0xFF) {
-    for (uint32_t x = 0; x < view.width; ++x, out += 3, row += 4) {
-      out[0] = row[2];
-      out[1] = row[1];
-      out[2] = row[0];
-    }
-  } else {
-    for (uint32_t x = 0; x < view.width; ++x, out += 3) {
-      uint32_t v = view.bits == 16 ? Get16(row + 2 * static_cast<uint64_t>(x)) : Get32(row + 4 * static_cast<uint64_t>(x));
-      for (int c = 0; c < 3; ++c)
-        out[c] = view.masks[c] == 0 ? 0 : Scale((v & view.masks[c]) >> view.shifts[c], view.sizes[c]);
-    }
-  }
-}
-
-bool RenderDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_t pixelBytes,
-               RgbImage* image, std::string* why) {
-  DibView view;
-  if (!ViewDib(info, infoBytes, pixels, pixelBytes, &view, why)) return false;
-  uint64_t rowBytes = static_cast<uint64_t>(view.width) * 3;
-  if (rowBytes * view.rows > SIZE_MAX / 2 || view.rows > 0x7FFFFFFF || view.width > 0x7FFFFFFF) {
-    *why = "picture too large to hold in memory";
-    return false;
-  }
-  image->width = static_cast<int>(view.width);
-  image->height = static_cast<int>(view.rows);
-  image->rgb.assign(static_cast<size_t>(rowBytes * view.rows), 0);
-  for (uint32_t y = 0; y < view.rows; ++y) DibRowRgb(view, y, &image->rgb[static_cast<size_t>(y * rowBytes)]);
-  return true;
-}
-
-std::vector<uint8_t> DibToBmpFile(const uint8_t* info, size_t infoBytes, const uint8_t* pixels,
-                                  size_t pixelBytes) {
-  std::vector<uint8_t> file(14);
-  uint64_t total = 14 + infoBytes + pixelBytes;
-  file[0] = 'B';
-  file[1] = 'M';
-  Put32(&file[2], static_cast<uint32_t>(total));
-  Put32(&file[10], static_cast<uint32_t>(14 + infoBytes));
-  file.insert(file.end(), info, info + infoBytes);
-  file.insert(file.end(), pixels, pixels + pixelBytes);
-  return file;
 }
