@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "common/pictures.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 

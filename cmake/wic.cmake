@@ -29,7 +29,7 @@ add_custom_command(TARGET tavko_wic POST_BUILD
 # The client of the imaging component that the Wine tests run.
 if(TAVKO_GTEST_SOURCE_DIR)
   add_executable(tavko_wic_tests tests/wine/wic_tests.cpp tests/common/pictures.cpp tests/common/files.cpp
-    tests/common/capture.cpp tools/qvx.cpp tools/exports_win32.cpp)
+    tests/common/capture.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/exports_win32.cpp)
   target_include_directories(tavko_wic_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(tavko_wic_tests PRIVATE __USE_MINGW_ANSI_STDIO=1)
   target_link_libraries(tavko_wic_tests PRIVATE gtest ole32 uuid windowscodecs)
@@ -38,7 +38,7 @@ if(TAVKO_GTEST_SOURCE_DIR)
 endif()
 
 # The codec's benchmark against WIC's BMP decoder (bench/wic.sh runs it).
-add_executable(tavko_wic_bench bench/wic_bench.cpp tests/common/pictures.cpp tools/qvx.cpp)
+add_executable(tavko_wic_bench bench/wic_bench.cpp tests/common/pictures.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp)
 target_include_directories(tavko_wic_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(tavko_wic_bench PRIVATE -O2)
 target_link_libraries(tavko_wic_bench PRIVATE ole32 uuid windowscodecs)

@@ -17,11 +17,19 @@
 #include <vector>
 
 #include "decode/header.h"
-#include "pixbuf/rgb_rows.h"
 
 namespace {
 
 const uint64_t kDeliveredHeaderBytes = 40;
+
+// 24-bit rows: blue, green, red become red, green, blue.
+void RowBgrToRgb(const uint8_t* src, uint8_t* dst, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
+    dst[0] = src[2];
+    dst[1] = src[1];
+    dst[2] = src[0];
+  }
+}
 
 // The picture's bytes from a device, taken in order. Bytes below head's end
 // are kept and may be asked for again; later ones only once.

@@ -17,7 +17,8 @@
 #include "decode/qvx.h"
 #include "tests/pixbuf/reference.h"
 #include "tests/qt/pieces.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 

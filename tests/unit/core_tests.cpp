@@ -9,7 +9,8 @@
 #include "common/files.h"
 #include "decode/qvx_rows.h"
 #include "native/qvx_native.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 #include "unit/helpers.h"
 
 namespace {

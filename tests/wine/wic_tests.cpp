@@ -15,7 +15,8 @@
 #include "common/files.h"
 #include "common/pictures.h"
 #include "tools/exports.h"
-#include "tools/qvx.h"
+#include "encode/encode.h"
+#include "tools/dib.h"
 
 namespace {
 
