@@ -194,11 +194,11 @@ QvxStatus FreshRows(void* context, const QvxPictureInfo& info, QvxRowTarget* tar
 
 template <QvxPixelLayout L>
 void DecodeRows() {
-  QvxRowSpec spec = QvxDefaultRowSpec();
-  spec.layout = L == kQvxIndex8 ? kQvxRgb8 : L;
-  spec.indices = L == kQvxIndex8;
+  QvxRowSpec wanted = QvxDefaultRowSpec();
+  wanted.layout = L == kQvxIndex8 ? kQvxRgb8 : L;
+  wanted.indices = L == kQvxIndex8;
   uint8_t* rows = nullptr;
-  QvxDecodeRows(QvxMemorySource(current.qvx.data(), current.qvx.size()), spec, FreshRows, &rows);
+  QvxDecodeRows(QvxMemorySource(current.qvx.data(), current.qvx.size()), wanted, FreshRows, &rows);
   benchmark::DoNotOptimize(rows);
   std::free(rows);
 }

@@ -27,7 +27,7 @@ enum Phase { kHead, kGap, kRows, kDone, kFailed };
 }  // namespace
 
 struct QvxPush {
-  QvxRowSpec spec;
+  QvxRowSpec wanted;
   Phase phase;
   QvxStatus status;
   uint64_t have;        // bytes taken so far
@@ -66,7 +66,7 @@ void Describe(QvxPush* push, const QvxHeader& header, const QvxPlan& plan, uint6
   info.rows = static_cast<uint32_t>(plan.rows);
   info.bits = plan.bits;
   info.topDown = plan.height < 0;
-  info.layout = push->spec.indices && plan.bits <= 8 ? kQvxIndex8 : push->spec.layout;
+  info.layout = push->wanted.indices && plan.bits <= 8 ? kQvxIndex8 : push->wanted.layout;
   info.pixelBytes = info.layout == kQvxIndex8 ? 1 : info.layout == kQvxRgb8 ? 3 : 4;
   info.rowBytes = static_cast<uint64_t>(plan.width) * info.pixelBytes;
   info.colourCount = static_cast<uint32_t>(tableEntries);
@@ -129,7 +129,7 @@ bool JudgeHead(QvxPush* push) {
 }
 
 uint32_t TargetRow(const QvxPush* push, uint32_t r) {
-  return push->spec.topFirst && !push->info.topDown ? push->info.rows - 1 - r : r;
+  return push->wanted.topFirst && !push->info.topDown ? push->info.rows - 1 - r : r;
 }
 
 // Asks for the next row's memory; false with the decoder failed when the
@@ -149,7 +149,7 @@ void ConvertBytes(QvxPush* push, const uint8_t* src, uint64_t n) {
   uint64_t count = n / push->unit * push->perUnit;
   uint64_t left = static_cast<uint64_t>(push->info.width) - x;
   if (count > left) count = left;  // the last byte of a paletted row may hold fewer pixels
-  push->convert(src, push->dst + x * push->info.pixelBytes, count, push->table, push->spec.cpu);
+  push->convert(src, push->dst + x * push->info.pixelBytes, count, push->table, push->wanted.cpu);
   push->col += n;
 }
 
@@ -204,18 +204,18 @@ void TakeRows(QvxPush* push, const uint8_t** bytes, uint64_t* size) {
 }  // namespace
 
 QvxRowSpec QvxDefaultRowSpec() {
-  QvxRowSpec spec = {};
-  spec.layout = kQvxRgb8;
-  spec.topFirst = true;
-  spec.cpu = QvxDetectCpu();
-  return spec;
+  QvxRowSpec wanted = {};
+  wanted.layout = kQvxRgb8;
+  wanted.topFirst = true;
+  wanted.cpu = QvxDetectCpu();
+  return wanted;
 }
 
-QvxPush* QvxPushCreate(const QvxRowSpec& spec) {
+QvxPush* QvxPushCreate(const QvxRowSpec& wanted) {
   QvxPush* push = static_cast<QvxPush*>(std::calloc(1, sizeof(QvxPush)));
   if (push == nullptr) return nullptr;
-  push->spec = spec;
-  if (spec.layout == kQvxIndex8) push->spec.layout = kQvxRgb8;  // true-colour pictures need a colour layout
+  push->wanted = wanted;
+  if (wanted.layout == kQvxIndex8) push->wanted.layout = kQvxRgb8;  // true-colour pictures need a colour layout
   push->headNeed = kSignatureBytes;
   return push;
 }
@@ -377,8 +377,8 @@ QvxStatus DecodeReader(QvxPush* push, const QvxSource& source, QvxPrepareRows pr
 
 }  // namespace
 
-QvxStatus QvxDecodeRows(const QvxSource& source, const QvxRowSpec& spec, QvxPrepareRows prepare, void* context) {
-  QvxPush* push = QvxPushCreate(spec);
+QvxStatus QvxDecodeRows(const QvxSource& source, const QvxRowSpec& wanted, QvxPrepareRows prepare, void* context) {
+  QvxPush* push = QvxPushCreate(wanted);
   if (push == nullptr) return kQvxNoMemory;
   QvxStatus status = source.bytes != nullptr ? DecodeSpan(push, source.bytes, source.length, prepare, context)
                                              : DecodeReader(push, source, prepare, context);

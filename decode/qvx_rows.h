@@ -16,7 +16,7 @@
 // the few bytes of one pixel that straddles two pieces.
 //
 // A push decode runs like this:
-//   QvxPush* push = QvxPushCreate(spec);
+//   QvxPush* push = QvxPushCreate(wanted);
 //   for each piece: QvxPushFeed(push, bytes, size, &used) answers
 //     kQvxPushNeedMore   every byte taken, nothing new to report;
 //     kQvxPushHeader     the headers and colour table are in: QvxPushInfo()
@@ -102,7 +102,7 @@ enum QvxPushEvent {
 };
 
 // Null when its few hundred bytes of state cannot be had.
-QvxPush* QvxPushCreate(const QvxRowSpec& spec);
+QvxPush* QvxPushCreate(const QvxRowSpec& wanted);
 void QvxPushDestroy(QvxPush* push);
 
 // Takes bytes from the next piece and says what happened; *used gets the
@@ -122,7 +122,7 @@ QvxStatus QvxPushSetTarget(QvxPush* push, const QvxRowTarget& target);
 // Rows completed so far, counted in the order the file stores them.
 uint32_t QvxPushRowsDone(const QvxPush* push);
 
-// The target row that the stored row r becomes (spec.topFirst applied).
+// The target row that the stored row r becomes (wanted.topFirst applied).
 uint32_t QvxPushTargetRow(const QvxPush* push, uint32_t r);
 
 // Why the decode failed: kQvxNotQvx, kQvxStopped (a sink said stop, or
@@ -141,4 +141,4 @@ typedef QvxStatus (*QvxPrepareRows)(void* context, const QvxPictureInfo& info, Q
 // a memory span in one piece, a range reader in pieces of at most 1 MiB.
 // kQvxNotQvx, kQvxTruncated and kQvxReadError as QvxDecode says them;
 // kQvxNoMemory when the decoder's own state cannot be had.
-QvxStatus QvxDecodeRows(const QvxSource& source, const QvxRowSpec& spec, QvxPrepareRows prepare, void* context);
+QvxStatus QvxDecodeRows(const QvxSource& source, const QvxRowSpec& wanted, QvxPrepareRows prepare, void* context);

@@ -1,12 +1,12 @@
 // The core's push decoder with the input split where the fuzzer chooses.
-// The first byte picks the row spec (bits 0-1 the layout, bit 2 indices,
+// The first byte picks the rows wanted (bits 0-1 the layout, bit 2 indices,
 // bit 3 top row first, bit 4 plain rows only), the second a count n of
 // split points (0..15), the next 2 * n bytes the pieces' sizes
 // (little-endian), the rest the file. After each file: the pieces are
 // unchanged; events come in order (the header once, before any row; rows
 // only counted up, each reported by the call that completed it); nothing is
 // written outside the rows of the target; and the result and every pixel
-// equal the whole-span decode's, which runs the same spec.
+// equal the whole-span decode's, which asks for the same rows.
 #include <cstring>
 #include <vector>
 
@@ -37,21 +37,21 @@ QvxStatus Prepare(void* context, const QvxPictureInfo& info, QvxRowTarget* targe
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  QvxRowSpec spec = QvxDefaultRowSpec();
-  spec.layout = static_cast<QvxPixelLayout>(data[0] & 3);
-  spec.indices = (data[0] >> 2) & 1;
-  spec.topFirst = (data[0] >> 3) & 1;
-  if ((data[0] >> 4) & 1) spec.cpu = QvxCpu{false, false, false};
+  QvxRowSpec wanted = QvxDefaultRowSpec();
+  wanted.layout = static_cast<QvxPixelLayout>(data[0] & 3);
+  wanted.indices = (data[0] >> 2) & 1;
+  wanted.topFirst = (data[0] >> 3) & 1;
+  if ((data[0] >> 4) & 1) wanted.cpu = QvxCpu{false, false, false};
   size_t splits = data[1] & 15, at = 2;
   std::vector<size_t> pieces;
   for (size_t i = 0; i < splits && at + 2 <= size; ++i, at += 2) pieces.push_back(data[at] | (data[at + 1] << 8));
   std::vector<uint8_t> file(data + at, data + size), before = file;
 
   Target whole;
-  QvxStatus expected = QvxDecodeRows(QvxMemorySource(file.data(), file.size()), spec, Prepare, &whole);
+  QvxStatus expected = QvxDecodeRows(QvxMemorySource(file.data(), file.size()), wanted, Prepare, &whole);
   Require(file == before, "the whole decode changed the bytes");
 
-  QvxPush* push = QvxPushCreate(spec);
+  QvxPush* push = QvxPushCreate(wanted);
   Require(push != nullptr, "no push decoder");
   Target pushed;
   bool header = false, stopped = false;

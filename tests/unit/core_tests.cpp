@@ -137,12 +137,12 @@ uint8_t* SinkRow(void* context, uint32_t y) {
   return out->pixels.data() + y * out->stride;
 }
 
-QvxStatus DecodeRows(const std::vector<uint8_t>& image, const QvxRowSpec& spec, RowWay way, RowsOut* out) {
+QvxStatus DecodeRows(const std::vector<uint8_t>& image, const QvxRowSpec& wanted, RowWay way, RowsOut* out) {
   Faults f;
   f.file = &image;
-  if (way == kSpan) return QvxDecodeRows(QvxMemorySource(image.data(), image.size()), spec, PrepareBuffer, out);
-  if (way == kReader) return QvxDecodeRows({nullptr, image.size(), TestRead, &f}, spec, PrepareBuffer, out);
-  QvxPush* push = QvxPushCreate(spec);
+  if (way == kSpan) return QvxDecodeRows(QvxMemorySource(image.data(), image.size()), wanted, PrepareBuffer, out);
+  if (way == kReader) return QvxDecodeRows({nullptr, image.size(), TestRead, &f}, wanted, PrepareBuffer, out);
+  QvxPush* push = QvxPushCreate(wanted);
   uint32_t reported = 0;
   for (size_t at = 0; at < image.size(); ++at) {
     uint64_t used = 0;
@@ -190,9 +190,9 @@ TEST(CoreRows, EveryLayoutAgreesWithTheDeliveredBitmap) {
                 SCOPED_TRACE(testing::Message() << bits << " bits, width " << width << ", height " << height
                                                 << ", layout " << layout << (topFirst ? ", top first" : "")
                                                 << ", way " << way << (cpu.ssse3 ? ", wide" : ""));
-                QvxRowSpec spec = {layout == kQvxIndex8 ? kQvxRgb8 : layout, layout == kQvxIndex8, topFirst, cpu};
+                QvxRowSpec wanted = {layout == kQvxIndex8 ? kQvxRgb8 : layout, layout == kQvxIndex8, topFirst, cpu};
                 RowsOut out;
-                ASSERT_EQ(DecodeRows(image, spec, way, &out), kQvxOk);
+                ASSERT_EQ(DecodeRows(image, wanted, way, &out), kQvxOk);
                 QvxPixelLayout got = bits <= 8 || layout != kQvxIndex8 ? layout : kQvxRgb8;
                 ASSERT_EQ(out.info.layout, got);
                 uint32_t n = out.info.pixelBytes;
