@@ -17,14 +17,16 @@ namespace {
 const uint64_t kMostInput = 0x7FFF0000;
 
 // Reads an input whole, looking at its first bytes as soon as they are in:
-// what is neither BMP nor PNG is refused before anything more is read.
+// what is neither a BMP nor a picture the build reads otherwise (PNG; on
+// Windows whatever the imaging component reads) is refused before anything
+// more is read.
 bool ReadPicture(Input* input, std::vector<uint8_t>* bytes, std::string* why) {
-  static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   try {
     uint8_t buffer[65536];
     size_t got = 0;
     bool ok = ReadUpTo(input, buffer, 8, &got);
-    if (ok && !(got >= 2 && buffer[0] == 'B' && buffer[1] == 'M') && !(got == 8 && !std::memcmp(buffer, kPng, 8))) {
+    if (ok && !(got >= 2 && buffer[0] == 'B' && buffer[1] == 'M') &&
+        !ReadsAsPicture(std::vector<uint8_t>(buffer, buffer + got))) {
       *why = "cannot be stored as QVX: not a BMP or PNG file";
       return false;
     }
