@@ -24,7 +24,7 @@ target_link_options(fuzz_pixbuf_incremental PRIVATE -fsanitize=fuzzer,address,un
 set(QT_NO_CREATE_VERSIONLESS_TARGETS ON)
 find_package(Qt6 COMPONENTS Gui QUIET)
 if(TARGET Qt6::Gui)
-  add_executable(fuzz_qt_reader fuzz/qt_reader.cpp qt/qvx_plugin.cpp qt/qvx_image.cpp pixbuf/rgb_rows.cpp)
+  add_executable(fuzz_qt_reader fuzz/qt_reader.cpp qt/qvx_plugin.cpp qt/qvx_image.cpp)
   target_compile_definitions(fuzz_qt_reader PRIVATE QT_STATICPLUGIN)
   target_link_libraries(fuzz_qt_reader PRIVATE tavko_fuzz_plugin Qt6::Gui)
   target_link_options(fuzz_qt_reader PRIVATE -fsanitize=fuzzer,address,undefined)
