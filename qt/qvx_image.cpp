@@ -2,7 +2,7 @@
 // front to back, in pieces handed to the core's push decoder; once the
 // headers are in, the QImage is made and the decoder writes its rows
 // straight into the image's memory, top row first: colour-table indices for
-// paletted pictures, RGB for the others.
+// paletted pictures (packed to bits for 1-bit ones), RGB for the others.
 #include "qt/qvx_image.h"
 
 #include <QImageIOHandler>
@@ -73,18 +73,58 @@ struct PushDeleter {
   void operator()(QvxPush* push) const { QvxPushDestroy(push); }
 };
 
+// 1-bit pictures stay one bit a pixel (Format_Mono, most significant bit
+// first): the decoder writes each row's indices into one spare row, which
+// is packed into the image once the decoder asks for the next row, or the
+// picture ends.
+struct MonoRows {
+  QImage* image;
+  std::unique_ptr<uint8_t[]> indices;
+  int pending;  // the image row the spare row holds; -1 for none
+};
+
+void PackPending(MonoRows* mono) {
+  if (mono->pending < 0) return;
+  const uint8_t* src = mono->indices.get();
+  uint8_t* dst = mono->image->scanLine(mono->pending);
+  int width = mono->image->width();
+  for (int x = 0; x < width; x += 8) {
+    uint8_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = static_cast<uint8_t>(bits << 1 | (x + i < width ? src[x + i] & 1 : 0));
+    dst[x / 8] = bits;
+  }
+  mono->pending = -1;
+}
+
+uint8_t* MonoRow(void* context, uint32_t y) {
+  MonoRows* mono = static_cast<MonoRows*>(context);
+  PackPending(mono);
+  mono->pending = static_cast<int>(y);
+  return mono->indices.get();
+}
+
 // The headers are in: the image, its colour table and density, and the
 // image's rows as the decoder's target. False with why set when the image
 // cannot be had or is not the picture the peeked header announced.
-bool Prepare(QvxPush* push, const QvxHead& head, QImage* image, QString* why) {
+bool Prepare(QvxPush* push, const QvxHead& head, QImage* image, MonoRows* mono, QString* why) {
   const QvxPictureInfo& info = *QvxPushInfo(push);
   bool indexed = info.layout == kQvxIndex8;
-  if (QSize(info.width, static_cast<int>(info.rows)) != head.size ||
-      (indexed ? QImage::Format_Indexed8 : kColourFormat) != head.format) {
+  QImage::Format format = !indexed ? kColourFormat : info.bits == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+  if (QSize(info.width, static_cast<int>(info.rows)) != head.size || format != head.format) {
     *why = QStringLiteral("not a QVX picture that can be decoded: the device changed its header");
     return false;
   }
   if (!AllocateImage(head, image, why)) return false;
+  QvxRowTarget target = {image->bits(), static_cast<uint64_t>(image->bytesPerLine()), nullptr, nullptr};
+  if (format == QImage::Format_Mono) {
+    mono->image = image;
+    mono->indices.reset(new (std::nothrow) uint8_t[info.rowBytes]);
+    if (mono->indices == nullptr) {
+      *why = QStringLiteral("not enough memory to decode the QVX picture");
+      return false;
+    }
+    target = {nullptr, 0, MonoRow, mono};
+  }
   if (indexed) {
     // Every index the stored bits can hold has its colour (black past the
     // table the file stores).
@@ -94,7 +134,6 @@ bool Prepare(QvxPush* push, const QvxHead& head, QImage* image, QString* why) {
   }
   if (info.xPelsPerMeter > 0) image->setDotsPerMeterX(info.xPelsPerMeter);
   if (info.yPelsPerMeter > 0) image->setDotsPerMeterY(info.yPelsPerMeter);
-  QvxRowTarget target = {image->bits(), static_cast<uint64_t>(image->bytesPerLine()), nullptr, nullptr};
   if (QvxPushSetTarget(push, target) != kQvxOk) {
     *why = QStringLiteral("not a QVX picture that can be decoded");
     return false;
@@ -118,9 +157,10 @@ QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head) {
   options.maxBlockBytes = UINT64_MAX;
   QvxPlan& plan = head->plan;
   if (QvxPlanDecode(head->header, options, UINT64_MAX, &plan) != kQvxOk) return QvxHeadKind::kNotQvx;
-  // Paletted pictures as one index byte a pixel, everything else in colour.
-  int depth = plan.bits <= 8 ? 8 : kColourDepth;
-  head->format = plan.bits <= 8 ? QImage::Format_Indexed8 : kColourFormat;
+  // 1-bit pictures as bits, other paletted ones as one index byte a pixel,
+  // everything else in colour.
+  int depth = plan.bits == 1 ? 1 : plan.bits <= 8 ? 8 : kColourDepth;
+  head->format = depth == 1 ? QImage::Format_Mono : depth == 8 ? QImage::Format_Indexed8 : kColourFormat;
   head->pictureBytes = plan.pixelOffset + plan.sourceStride * plan.rows;
   // A QImage row's bits are counted in an int.
   if (plan.rows > INT_MAX || static_cast<uint64_t>(plan.width) * depth > INT_MAX - 31) return QvxHeadKind::kTooLarge;
@@ -153,6 +193,7 @@ bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString
   // Never more than the picture's bytes are taken, so the device is left
   // right after its last row.
   QImage decoded;
+  MonoRows mono = {nullptr, nullptr, -1};
   uint64_t taken = 0;
   QvxPushEvent event = kQvxPushNeedMore;
   while (taken < need && event != kQvxPushFinished && event != kQvxPushFailed) {
@@ -167,7 +208,7 @@ bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString
       uint64_t used = 0;
       event = QvxPushFeed(push.get(), bytes, left, &used);
       bytes += used, left -= used;
-      if (event == kQvxPushHeader && !Prepare(push.get(), head, &decoded, why)) return false;
+      if (event == kQvxPushHeader && !Prepare(push.get(), head, &decoded, &mono, why)) return false;
     }
   }
   switch (QvxPushEnd(push.get())) {
@@ -176,8 +217,9 @@ bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString
     case kQvxNoMemory: *why = QStringLiteral("not enough memory to decode the QVX picture"); return false;
     default: *why = QStringLiteral("not a QVX picture that can be decoded"); return false;
   }
+  PackPending(&mono);
   // The decoder writes each row's pixels only; the rest of the row is the image's padding.
-  qsizetype used = static_cast<qsizetype>(QvxPushInfo(push.get())->rowBytes);
+  qsizetype used = (static_cast<qsizetype>(decoded.width()) * decoded.depth() + 7) / 8;
   if (decoded.bytesPerLine() > used)
     for (int y = 0; y < decoded.height(); ++y)
       std::memset(decoded.scanLine(y) + used, 0, static_cast<size_t>(decoded.bytesPerLine() - used));
