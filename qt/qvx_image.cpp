@@ -1,8 +1,8 @@
 // The Qt plug-in's adapter over the decoding core. The device is read once,
-// front to back, through a range reader that keeps the picture's first
-// bytes (headers and colours, which the decoder reads again); rows land
-// straight in the QImage's memory wherever the delivered bitmap has the
-// QImage's layout (1, 8 and 24 bits), and are turned top row first there.
+// front to back, in pieces handed to the core's push decoder; once the
+// headers are in, the QImage is made and the decoder writes its rows
+// straight into the image's memory, top row first: colour-table indices for
+// paletted pictures (packed to bits for 1-bit ones), RGB for the others.
 #include "qt/qvx_image.h"
 
 #include <QImageIOHandler>
@@ -12,140 +12,25 @@
 #include <sys/mman.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "decode/header.h"
+#include "decode/qvx_rows.h"
 
 namespace {
 
-const uint64_t kDeliveredHeaderBytes = 40;
+// The rows of 16-, 24- and 32-bit pictures: the layout the decoder writes
+// and the QImage that holds it as it is.
+const QvxPixelLayout kColourLayout = kQvxRgb8;
+const QImage::Format kColourFormat = QImage::Format_RGB888;
+const int kColourDepth = 24;
 
-// 24-bit rows: blue, green, red become red, green, blue.
-void RowBgrToRgb(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
-    dst[0] = src[2];
-    dst[1] = src[1];
-    dst[2] = src[0];
-  }
-}
-
-// The picture's bytes from a device, taken in order. Bytes below head's end
-// are kept and may be asked for again; later ones only once.
-struct DeviceSource {
-  QIODevice* device;
-  std::vector<uint8_t> head;
-  uint64_t taken;  // bytes of the picture taken from the device
-};
-
-bool Take(DeviceSource* source, uint8_t* out, uint64_t count) {
-  while (count > 0) {
-    qint64 want = count > (1u << 30) ? (1 << 30) : static_cast<qint64>(count);
-    qint64 got = out != nullptr ? source->device->read(reinterpret_cast<char*>(out), want)
-                                : source->device->skip(want);
-    if (got == 0 && source->device->isSequential() && source->device->waitForReadyRead(kQvxWaitMs)) continue;
-    if (got <= 0) return false;
-    if (out != nullptr) out += got;
-    count -= static_cast<uint64_t>(got);
-    source->taken += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
-bool ReadRange(void* context, uint64_t offset, uint8_t* out, uint64_t count) {
-  DeviceSource* source = static_cast<DeviceSource*>(context);
-  if (offset < source->head.size()) {
-    uint64_t n = source->head.size() - offset < count ? source->head.size() - offset : count;
-    std::memcpy(out, source->head.data() + offset, n);
-    offset += n, out += n, count -= n;
-  }
-  if (count == 0) return true;
-  if (offset < source->taken) return false;  // already gone by on a one-way device
-  return Take(source, nullptr, offset - source->taken) && Take(source, out, count);
-}
-
-// The decode's blocks: the pixel block is the image's own memory when
-// direct is set, plain zeroed memory otherwise.
-struct Blocks {
-  QImage* direct;
-  uint8_t* info;
-  uint8_t* pixels;
-  uint8_t* scratch;
-};
-
-uint8_t* Acquire(void* context, QvxBlock which, uint64_t bytes, QvxStatus* failure) {
-  Blocks* blocks = static_cast<Blocks*>(context);
-  if (which == kQvxPixelBlock && blocks->direct != nullptr) {
-    // The image's rows have the delivered stride (both round up to 4 bytes).
-    if (bytes == static_cast<uint64_t>(blocks->direct->sizeInBytes())) return blocks->pixels = blocks->direct->bits();
-    *failure = kQvxNotQvx;
-    return nullptr;
-  }
-  uint8_t* memory = bytes <= SIZE_MAX ? static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1)) : nullptr;
-  if (memory == nullptr) {
-    *failure = kQvxNoMemory;
-    return nullptr;
-  }
-  (which == kQvxInfoBlock ? blocks->info : which == kQvxPixelBlock ? blocks->pixels : blocks->scratch) = memory;
-  return memory;
-}
-
-void Release(void* context, QvxBlock which, bool keep) {
-  Blocks* blocks = static_cast<Blocks*>(context);
-  if (keep) return;  // the delivered blocks of a success are freed after use
-  uint8_t*& memory = which == kQvxInfoBlock ? blocks->info : which == kQvxPixelBlock ? blocks->pixels : blocks->scratch;
-  if (which != kQvxPixelBlock || blocks->direct == nullptr) std::free(memory);
-  memory = nullptr;
-}
-
-// Rows in stored order in the image's memory, turned top row first, blue
-// and red exchanged for 24-bit rows.
-void TurnRows(const QvxPlan& plan, QImage* image) {
-  int rows = image->height();
-  qsizetype stride = image->bytesPerLine();
-  bool bottomUp = plan.height > 0;
-  bool rgb = plan.outputDepth == 24;
-  std::vector<uint8_t> spare(static_cast<size_t>(stride));
-  for (int y = 0; y < (bottomUp ? rows / 2 : 0); ++y) {
-    uint8_t* top = image->scanLine(y);
-    uint8_t* bottom = image->scanLine(rows - 1 - y);
-    std::memcpy(spare.data(), top, static_cast<size_t>(stride));
-    if (rgb) {
-      RowBgrToRgb(bottom, top, plan.width);
-      RowBgrToRgb(spare.data(), bottom, plan.width);
-    } else {
-      std::memcpy(top, bottom, static_cast<size_t>(stride));
-      std::memcpy(bottom, spare.data(), static_cast<size_t>(stride));
-    }
-  }
-  // Rows that stay where they are: all of a top-down picture, the middle
-  // one of a bottom-up picture with an odd count.
-  if (!rgb) return;
-  for (int y = bottomUp ? rows / 2 : 0; y < (bottomUp ? (rows + 1) / 2 : rows); ++y) {
-    std::memcpy(spare.data(), image->scanLine(y), static_cast<size_t>(stride));
-    RowBgrToRgb(spare.data(), image->scanLine(y), plan.width);
-  }
-}
-
-// Rows of 4-bit indexes from the plain pixel block into the image's 8-bit rows.
-void WidenRows(const QvxPlan& plan, const uint8_t* pixels, QImage* image) {
-  uint64_t rows = plan.rows;
-  for (uint64_t y = 0; y < rows; ++y) {
-    const uint8_t* src = pixels + (plan.height > 0 ? rows - 1 - y : y) * plan.outputStride;
-    uint8_t* dst = image->scanLine(static_cast<int>(y));
-    for (int32_t x = 0; x < plan.width; ++x) dst[x] = (src[x / 2] >> (x & 1 ? 0 : 4)) & 15;
-  }
-}
-
-QVector<QRgb> ColourTable(const QvxPlan& plan, const uint8_t* info) {
-  QVector<QRgb> table(plan.outputDepth <= 8 ? 1 << plan.outputDepth : 0);
-  for (int i = 0; i < table.size(); ++i) {
-    const uint8_t* slot = info + kDeliveredHeaderBytes + 4 * i;
-    table[i] = qRgb(slot[2], slot[1], slot[0]);
-  }
-  return table;
-}
+// Bytes taken from the device at a time: large enough that a file is read
+// in few calls, small enough to stay in the processor's cache until the
+// decoder has turned it into rows.
+const uint64_t kPieceBytes = 256 * 1024;
 
 QString Truncated(uint64_t have, uint64_t need) {
   return QStringLiteral("the QVX picture is truncated: %1 of %2 bytes").arg(have).arg(need);
@@ -153,7 +38,7 @@ QString Truncated(uint64_t have, uint64_t need) {
 
 // A picture-sized image asks for huge pages before anything is written
 // into it: faulting in a fresh 48 MiB block page by page takes longer than
-// reading the file into it. A hint only; its memory stays the QImage's own.
+// decoding the file into it. A hint only; its memory stays the QImage's own.
 const uintptr_t kHugePage = 2 << 20;
 
 void AdviseHugePages(uint8_t* bits, qsizetype bytes) {
@@ -184,6 +69,78 @@ bool AllocateImage(const QvxHead& head, QImage* image, QString* why) {
   return made;
 }
 
+struct PushDeleter {
+  void operator()(QvxPush* push) const { QvxPushDestroy(push); }
+};
+
+// 1-bit pictures stay one bit a pixel (Format_Mono, most significant bit
+// first): the decoder writes each row's indices into one spare row, which
+// is packed into the image once the decoder asks for the next row, or the
+// picture ends.
+struct MonoRows {
+  QImage* image;
+  std::unique_ptr<uint8_t[]> indices;
+  int pending;  // the image row the spare row holds; -1 for none
+};
+
+void PackPending(MonoRows* mono) {
+  if (mono->pending < 0) return;
+  const uint8_t* src = mono->indices.get();
+  uint8_t* dst = mono->image->scanLine(mono->pending);
+  int width = mono->image->width();
+  for (int x = 0; x < width; x += 8) {
+    uint8_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = static_cast<uint8_t>(bits << 1 | (x + i < width ? src[x + i] & 1 : 0));
+    dst[x / 8] = bits;
+  }
+  mono->pending = -1;
+}
+
+uint8_t* MonoRow(void* context, uint32_t y) {
+  MonoRows* mono = static_cast<MonoRows*>(context);
+  PackPending(mono);
+  mono->pending = static_cast<int>(y);
+  return mono->indices.get();
+}
+
+// The headers are in: the image, its colour table and density, and the
+// image's rows as the decoder's target. False with why set when the image
+// cannot be had or is not the picture the peeked header announced.
+bool Prepare(QvxPush* push, const QvxHead& head, QImage* image, MonoRows* mono, QString* why) {
+  const QvxPictureInfo& info = *QvxPushInfo(push);
+  bool indexed = info.layout == kQvxIndex8;
+  QImage::Format format = !indexed ? kColourFormat : info.bits == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+  if (QSize(info.width, static_cast<int>(info.rows)) != head.size || format != head.format) {
+    *why = QStringLiteral("not a QVX picture that can be decoded: the device changed its header");
+    return false;
+  }
+  if (!AllocateImage(head, image, why)) return false;
+  QvxRowTarget target = {image->bits(), static_cast<uint64_t>(image->bytesPerLine()), nullptr, nullptr};
+  if (format == QImage::Format_Mono) {
+    mono->image = image;
+    mono->indices.reset(new (std::nothrow) uint8_t[info.rowBytes]);
+    if (mono->indices == nullptr) {
+      *why = QStringLiteral("not enough memory to decode the QVX picture");
+      return false;
+    }
+    target = {nullptr, 0, MonoRow, mono};
+  }
+  if (indexed) {
+    // Every index the stored bits can hold has its colour (black past the
+    // table the file stores).
+    QVector<QRgb> table(1 << info.bits);
+    for (int i = 0; i < table.size(); ++i) table[i] = qRgb(info.colours[i][0], info.colours[i][1], info.colours[i][2]);
+    image->setColorTable(table);
+  }
+  if (info.xPelsPerMeter > 0) image->setDotsPerMeterX(info.xPelsPerMeter);
+  if (info.yPelsPerMeter > 0) image->setDotsPerMeterY(info.yPelsPerMeter);
+  if (QvxPushSetTarget(push, target) != kQvxOk) {
+    *why = QStringLiteral("not a QVX picture that can be decoded");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head) {
@@ -195,14 +152,15 @@ QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head) {
   *head = QvxHead();
   if (QvxReadHeader(bytes, n, &head->header) != kQvxOk || !QvxIsSupported(head->header, false, 0))
     return QvxHeadKind::kNotQvx;
-  // The default depths; the processor does not change the plan.
+  // The depths the decoder delivers with the plug-in's options clear.
   QvxOptions options = {};
   options.maxBlockBytes = UINT64_MAX;
   QvxPlan& plan = head->plan;
   if (QvxPlanDecode(head->header, options, UINT64_MAX, &plan) != kQvxOk) return QvxHeadKind::kNotQvx;
-  // 1 and 8 bits as they are, 2 and 4 widened to 8, everything else 24-bit RGB.
-  int depth = plan.outputDepth == 1 ? 1 : plan.outputDepth <= 8 ? 8 : 24;
-  head->format = depth == 1 ? QImage::Format_Mono : depth == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB888;
+  // 1-bit pictures as bits, other paletted ones as one index byte a pixel,
+  // everything else in colour.
+  int depth = plan.bits == 1 ? 1 : plan.bits <= 8 ? 8 : kColourDepth;
+  head->format = depth == 1 ? QImage::Format_Mono : depth == 8 ? QImage::Format_Indexed8 : kColourFormat;
   head->pictureBytes = plan.pixelOffset + plan.sourceStride * plan.rows;
   // A QImage row's bits are counted in an int.
   if (plan.rows > INT_MAX || static_cast<uint64_t>(plan.width) * depth > INT_MAX - 31) return QvxHeadKind::kTooLarge;
@@ -211,61 +169,60 @@ QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head) {
 }
 
 bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString* why) {
-  const QvxPlan& plan = head.plan;
+  const uint64_t need = head.pictureBytes;
   if (!device->isSequential()) {
     qint64 left = device->size() - device->pos();
     uint64_t have = left > 0 ? static_cast<uint64_t>(left) : 0;
-    if (have < head.pictureBytes) {
-      *why = Truncated(have, head.pictureBytes);
+    if (have < need) {
+      *why = Truncated(have, need);
       return false;
     }
   }
-  QImage decoded;
-  if (!AllocateImage(head, &decoded, why)) return false;
-
-  // The headers and the colour table are read again.
-  DeviceSource reader = {device, {}, 0};
-  uint64_t keep = plan.paletteOffset + 4 * plan.colourCount;
-  if (keep < kQvxHeaderBytes) keep = kQvxHeaderBytes;
-  if (keep > head.pictureBytes) keep = head.pictureBytes;
-  reader.head.resize(keep);
-  if (!Take(&reader, reader.head.data(), keep)) {
-    *why = Truncated(reader.taken, head.pictureBytes);
+  QvxRowSpec spec = QvxDefaultRowSpec();
+  spec.layout = kColourLayout;
+  spec.indices = true;
+  spec.topFirst = true;
+  std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(spec));
+  const uint64_t pieceBytes = need < kPieceBytes ? need : kPieceBytes;
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[pieceBytes]);
+  if (push == nullptr || piece == nullptr) {
+    *why = QStringLiteral("not enough memory to decode the QVX picture");
     return false;
   }
-  QvxSource source = {nullptr, head.pictureBytes, ReadRange, &reader};
 
-  // 2- and 4-bit rows are delivered as 4-bit rows, which a QImage does not hold.
-  bool direct = plan.outputDepth != 4;
-  Blocks blocks = {direct ? &decoded : nullptr, nullptr, nullptr, nullptr};
-  QvxAllocator allocator = {Acquire, Release, &blocks};
-  QvxStatus status = QvxDecode(source, QvxDefaultOptions(), allocator, nullptr, nullptr);
-  if (status == kQvxOk) {
-    if (direct) {
-      TurnRows(plan, &decoded);
-      // Converted rows leave their padding unwritten (the decoder never
-      // reads the pixel block back).
-      qsizetype used = (static_cast<qsizetype>(plan.width) * decoded.depth() + 7) / 8;
-      for (int y = 0; y < decoded.height(); ++y)
-        std::memset(decoded.scanLine(y) + used, 0, static_cast<size_t>(decoded.bytesPerLine() - used));
-    } else {
-      WidenRows(plan, blocks.pixels, &decoded);
+  // Never more than the picture's bytes are taken, so the device is left
+  // right after its last row.
+  QImage decoded;
+  MonoRows mono = {nullptr, nullptr, -1};
+  uint64_t taken = 0;
+  QvxPushEvent event = kQvxPushNeedMore;
+  while (taken < need && event != kQvxPushFinished && event != kQvxPushFailed) {
+    qint64 want = static_cast<qint64>(need - taken < pieceBytes ? need - taken : pieceBytes);
+    qint64 got = device->read(reinterpret_cast<char*>(piece.get()), want);
+    if (got == 0 && device->isSequential() && device->waitForReadyRead(kQvxWaitMs)) continue;
+    if (got <= 0) break;
+    taken += static_cast<uint64_t>(got);
+    const uint8_t* bytes = piece.get();
+    uint64_t left = static_cast<uint64_t>(got);
+    while (left > 0 && event != kQvxPushFinished && event != kQvxPushFailed) {
+      uint64_t used = 0;
+      event = QvxPushFeed(push.get(), bytes, left, &used);
+      bytes += used, left -= used;
+      if (event == kQvxPushHeader && !Prepare(push.get(), head, &decoded, &mono, why)) return false;
     }
-    if (plan.outputDepth <= 8) decoded.setColorTable(ColourTable(plan, blocks.info));
-    if (head.header.biXPelsPerMeter > 0) decoded.setDotsPerMeterX(head.header.biXPelsPerMeter);
-    if (head.header.biYPelsPerMeter > 0) decoded.setDotsPerMeterY(head.header.biYPelsPerMeter);
   }
-  std::free(blocks.info);
-  if (!direct) std::free(blocks.pixels);
-  switch (status) {
-    case kQvxOk:
-      *image = decoded;
-      return true;
-    case kQvxReadError:
-    case kQvxTruncated: *why = Truncated(reader.taken, head.pictureBytes); break;
-    case kQvxNoMemory:
-    case kQvxLockFailed: *why = QStringLiteral("not enough memory to decode the QVX picture"); break;
-    default: *why = QStringLiteral("not a QVX picture that can be decoded"); break;
+  switch (QvxPushEnd(push.get())) {
+    case kQvxOk: break;
+    case kQvxTruncated: *why = Truncated(taken, need); return false;
+    case kQvxNoMemory: *why = QStringLiteral("not enough memory to decode the QVX picture"); return false;
+    default: *why = QStringLiteral("not a QVX picture that can be decoded"); return false;
   }
-  return false;
+  PackPending(&mono);
+  // The decoder writes each row's pixels only; the rest of the row is the image's padding.
+  qsizetype used = (static_cast<qsizetype>(decoded.width()) * decoded.depth() + 7) / 8;
+  if (decoded.bytesPerLine() > used)
+    for (int y = 0; y < decoded.height(); ++y)
+      std::memset(decoded.scanLine(y) + used, 0, static_cast<size_t>(decoded.bytesPerLine() - used));
+  *image = decoded;
+  return true;
 }
