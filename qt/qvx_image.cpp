@@ -178,11 +178,11 @@ bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString
       return false;
     }
   }
-  QvxRowSpec spec = QvxDefaultRowSpec();
-  spec.layout = kColourLayout;
-  spec.indices = true;
-  spec.topFirst = true;
-  std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(spec));
+  QvxRowSpec wanted = QvxDefaultRowSpec();
+  wanted.layout = kColourLayout;
+  wanted.indices = true;
+  wanted.topFirst = true;
+  std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(wanted));
   const uint64_t pieceBytes = need < kPieceBytes ? need : kPieceBytes;
   std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[pieceBytes]);
   if (push == nullptr || piece == nullptr) {
