@@ -4,38 +4,30 @@
 #include <cstdint>
 #include <cstring>
 
+#include "decode/bytes.h"
+
 namespace {
 
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 void Complement(std::vector<uint8_t>* bytes, uint64_t from, uint64_t count) {
   for (uint64_t i = from; i < from + count && i < bytes->size(); ++i) (*bytes)[i] ^= 0xFF;
 }
 
-// Scales an n-bit channel to 8 bits by repeating its bits, as Windows and
-// the common readers do (5 bits: 0 -> 0x00, 1 -> 0x08, 31 -> 0xFF).
-uint8_t Scale(uint32_t field, int n) {
+}  // namespace
+
+uint8_t ScaleChannel(uint32_t field, int n) {
   if (n >= 8) return static_cast<uint8_t>(field >> (n - 8));
   uint32_t out = 0;
   for (int filled = 0; filled < 8; filled += n) out |= (field << 8 >> n) >> filled;
   return static_cast<uint8_t>(out);
 }
 
-// Bytes per stored row of a bit depth.
-uint64_t StoredStride(uint64_t width, uint32_t bits) { return (width * bits + 31) / 32 * 4; }
-
-}  // namespace
+uint64_t BmpStride(uint64_t width, uint32_t bits) { return (width * bits + 31) / 32 * 4; }
 
 // A field of the stored information header, or 0 when it lies past the
 // stored header size (a header of 16 to 39 bytes holds only the first few).
 static uint32_t HeaderField(const std::vector<uint8_t>& bytes, uint32_t headerSize, uint32_t at, int size) {
   if (at + size > 14 + static_cast<uint64_t>(headerSize) || at + size > bytes.size()) return 0;
-  return size == 2 ? Get16(&bytes[at]) : Get32(&bytes[at]);
+  return size == 2 ? ReadU16(&bytes[at]) : ReadU32(&bytes[at]);
 }
 
 // Why a picture of this size cannot be stored.
@@ -46,10 +38,10 @@ static std::string NoPixels(int64_t width, int64_t height) {
 
 bool BmpDimensions(const std::vector<uint8_t>& bmp, uint64_t* width, uint64_t* rows) {
   if (bmp.size() < 26 || bmp[0] != 'B' || bmp[1] != 'M') return false;
-  uint32_t headerSize = Get32(&bmp[14]);
+  uint32_t headerSize = ReadU32(&bmp[14]);
   bool core = headerSize == 12;
-  int64_t w = core ? static_cast<int64_t>(Get16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
-  int64_t h = core ? static_cast<int64_t>(Get16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
+  int64_t w = core ? static_cast<int64_t>(ReadU16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
+  int64_t h = core ? static_cast<int64_t>(ReadU16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
   *width = w < 0 ? 0 : static_cast<uint64_t>(w);
   *rows = h < 0 ? static_cast<uint64_t>(-h) : static_cast<uint64_t>(h);
   return true;
@@ -67,8 +59,8 @@ void ComplementQvxRegions(std::vector<uint8_t>* bytes) {
   auto mark = [&](uint64_t from, uint64_t count) {
     for (uint64_t i = from; i < from + count && i < marked.size(); ++i) marked[i] = true;
   };
-  uint32_t offBits = Get32(&out[10]);
-  uint32_t headerSize = Get32(&out[14]);
+  uint32_t offBits = ReadU32(&out[10]);
+  uint32_t headerSize = ReadU32(&out[14]);
   bool core = headerSize == 12;
   uint32_t bits = core ? HeaderField(out, headerSize, 24, 2) : HeaderField(out, headerSize, 28, 2);
   mark(0, core ? 26 : 54);
@@ -94,8 +86,8 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     *why = "not a BMP file";
     return false;
   }
-  uint32_t offBits = Get32(&bmp[10]);
-  uint32_t headerSize = Get32(&bmp[14]);
+  uint32_t offBits = ReadU32(&bmp[10]);
+  uint32_t headerSize = ReadU32(&bmp[14]);
   if (headerSize != 12 && (headerSize < 16 || headerSize > 64)) {
     *why = "its " + std::to_string(headerSize) +
            "-byte header is not one QVX holds (12, or 16 to 64 bytes)";
@@ -106,9 +98,9 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     return false;
   }
   bool core = headerSize == 12;
-  int64_t width = core ? static_cast<int64_t>(Get16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
-  int64_t height = core ? static_cast<int64_t>(Get16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
-  uint32_t bits = core ? Get16(&bmp[24]) : HeaderField(bmp, headerSize, 28, 2);
+  int64_t width = core ? static_cast<int64_t>(ReadU16(&bmp[18])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 18, 4));
+  int64_t height = core ? static_cast<int64_t>(ReadU16(&bmp[20])) : static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
+  uint32_t bits = core ? ReadU16(&bmp[24]) : HeaderField(bmp, headerSize, 28, 2);
   uint32_t compression = core ? 0 : HeaderField(bmp, headerSize, 30, 4);
   // The QVX core form holds width and height as signed 16-bit values.
   if (core && (width >= 32768 || height >= 32768)) {
@@ -137,7 +129,7 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     return false;
   }
   uint64_t rows = height < 0 ? -height : height;
-  uint64_t pixelBytes = StoredStride(width, bits) * rows;
+  uint64_t pixelBytes = BmpStride(width, bits) * rows;
   if (offBits > bmp.size() || pixelBytes > bmp.size() - offBits) {
     *why = "the file is shorter than its header promises";
     return false;
@@ -156,13 +148,13 @@ bool EncodeQvx(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* qvx, std::
     }
     uint32_t newOffBits = static_cast<uint32_t>(out.size());
     out.insert(out.end(), bmp.begin() + offBits, bmp.begin() + offBits + pixelBytes);
-    Put32(&out[10], newOffBits);
-    Put32(&out[2], static_cast<uint32_t>(out.size()));
+    WriteU32(&out[10], newOffBits);
+    WriteU32(&out[2], static_cast<uint32_t>(out.size()));
   } else {
     out.assign(bmp.begin(), bmp.begin() + offBits + pixelBytes);
     // The length check of a reader holding the file handle wants bfSize
     // no larger than the file.
-    if (Get32(&out[2]) > out.size()) Put32(&out[2], static_cast<uint32_t>(out.size()));
+    if (ReadU32(&out[2]) > out.size()) WriteU32(&out[2], static_cast<uint32_t>(out.size()));
   }
   // Bytes 14 to 53 are read as a 40-byte header whatever the stored size;
   // a short file gets zeros there.
@@ -225,7 +217,7 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
     *why = "not a BMP or PNG file";
     return false;
   }
-  uint32_t headerSize = Get32(&bmp[14]);
+  uint32_t headerSize = ReadU32(&bmp[14]);
   // A colour table shorter than the header promises would leave pixels
   // black that every reader shows in colour.
   bool core = headerSize == 12;
@@ -234,7 +226,7 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   if (depth >= 1 && depth <= 8 && (core || headerSize >= 16)) {
     uint64_t promised = core ? 0 : HeaderField(bmp, headerSize, 46, 4);
     if (promised == 0 || promised > (1u << depth)) promised = 1u << depth;
-    uint64_t pixels = Get32(&bmp[10]), end = pixels < bmp.size() ? pixels : bmp.size();
+    uint64_t pixels = ReadU32(&bmp[10]), end = pixels < bmp.size() ? pixels : bmp.size();
     uint64_t held = end > start ? (end - start) / entry : 0;
     if (held < promised) {
       *why = "it promises " + std::to_string(promised) + " colours but its colour table holds " +
@@ -254,7 +246,7 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   int64_t height = static_cast<int32_t>(HeaderField(bmp, headerSize, 22, 4));
   uint32_t bits = HeaderField(bmp, headerSize, 28, 2);
   uint32_t compression = HeaderField(bmp, headerSize, 30, 4);
-  uint32_t offBits = Get32(&bmp[10]);
+  uint32_t offBits = ReadU32(&bmp[10]);
   if (compression == 0 && headerSize <= 64) {
     *plain = bmp;
     return true;
@@ -300,13 +292,13 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
       *why = "the file ends inside its bit fields";
       return false;
     }
-    for (int c = 0; c < 3; ++c) masks[c] = Get32(&bmp[54 + 4 * c]);
+    for (int c = 0; c < 3; ++c) masks[c] = ReadU32(&bmp[54 + 4 * c]);
   }
   uint32_t outBits = bits;
   if (fields && !(bits == 16 && masks[0] == 0x7C00 && masks[1] == 0x3E0 && masks[2] == 0x1F) &&
       !(bits == 32 && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF))
     outBits = 24;
-  uint64_t inStride = StoredStride(width, bits), outStride = StoredStride(width, outBits);
+  uint64_t inStride = BmpStride(width, bits), outStride = BmpStride(width, outBits);
   if (outStride * rows > 0x7FFF0000) {
     *why = "the picture is larger than a QVX file holds (2 GiB)";
     return false;
@@ -321,15 +313,15 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   std::vector<uint8_t> out(54 + 4 * colours, 0);
   out[0] = 'B';
   out[1] = 'M';
-  Put32(&out[10], static_cast<uint32_t>(out.size()));
-  Put32(&out[14], 40);
-  Put32(&out[18], static_cast<uint32_t>(width));
-  Put32(&out[22], static_cast<uint32_t>(height));
+  WriteU32(&out[10], static_cast<uint32_t>(out.size()));
+  WriteU32(&out[14], 40);
+  WriteU32(&out[18], static_cast<uint32_t>(width));
+  WriteU32(&out[22], static_cast<uint32_t>(height));
   out[26] = 1;
   out[28] = static_cast<uint8_t>(outBits);
-  Put32(&out[38], HeaderField(bmp, headerSize, 38, 4));
-  Put32(&out[42], HeaderField(bmp, headerSize, 42, 4));
-  Put32(&out[46], static_cast<uint32_t>(colours));
+  WriteU32(&out[38], HeaderField(bmp, headerSize, 38, 4));
+  WriteU32(&out[42], HeaderField(bmp, headerSize, 42, 4));
+  WriteU32(&out[46], static_cast<uint32_t>(colours));
   if (colours > 0) std::memcpy(&out[54], &bmp[tableStart], 4 * colours);
   size_t pixelsAt = out.size();
   out.resize(pixelsAt + outStride * rows, 0);
@@ -356,14 +348,14 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
         const uint8_t* row = in + r * inStride;
         uint8_t* dst = &out[pixelsAt + r * outStride];
         for (uint64_t x = 0; x < static_cast<uint64_t>(width); ++x, dst += 3) {
-          uint32_t v = bits == 16 ? Get16(row + 2 * x) : Get32(row + 4 * x);
+          uint32_t v = bits == 16 ? ReadU16(row + 2 * x) : ReadU32(row + 4 * x);
           for (int c = 0; c < 3; ++c)
-            dst[2 - c] = masks[c] == 0 ? 0 : Scale((v & masks[c]) >> shift[c], size[c]);
+            dst[2 - c] = masks[c] == 0 ? 0 : ScaleChannel((v & masks[c]) >> shift[c], size[c]);
         }
       }
     }
   }
-  Put32(&out[2], static_cast<uint32_t>(out.size()));
+  WriteU32(&out[2], static_cast<uint32_t>(out.size()));
   *plain = std::move(out);
   return true;
 }

@@ -30,3 +30,11 @@ bool BmpDimensions(const std::vector<uint8_t>& bmp, uint64_t* width, uint64_t* r
 // stores complemented, trusting the header fields as they are. For building
 // pictures whose headers EncodeQvx would refuse.
 void ComplementQvxRegions(std::vector<uint8_t>* bytes);
+
+// Bytes per stored row of a bitmap width pixels wide at bits per pixel
+// (rows padded to 4 bytes).
+uint64_t BmpStride(uint64_t width, uint32_t bits);
+
+// Scales an n-bit colour field to 8 bits by repeating its bits, as Windows
+// and the common readers do (5 bits: 0 -> 0x00, 1 -> 0x08, 31 -> 0xFF).
+uint8_t ScaleChannel(uint32_t field, int n);

@@ -3,29 +3,10 @@
 #include "tools/dib.h"
 
 #include <cstdint>
+#include <cstring>
 
-namespace {
-
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Scales an n-bit channel to 8 bits by repeating its bits, as Windows and
-// the common readers do (5 bits: 0 -> 0x00, 1 -> 0x08, 31 -> 0xFF).
-uint8_t Scale(uint32_t field, int n) {
-  if (n >= 8) return static_cast<uint8_t>(field >> (n - 8));
-  uint32_t out = 0;
-  for (int filled = 0; filled < 8; filled += n) out |= (field << 8 >> n) >> filled;
-  return static_cast<uint8_t>(out);
-}
-
-uint64_t StoredStride(uint64_t width, uint32_t bits) { return (width * bits + 31) / 32 * 4; }
-
-}  // namespace
+#include "decode/bytes.h"
+#include "encode/encode.h"
 
 bool ViewDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_t pixelBytes, DibView* view,
              std::string* why) {
@@ -37,10 +18,10 @@ bool ViewDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_
   v = DibView();
   v.info = info;
   v.pixels = pixels;
-  int32_t width = static_cast<int32_t>(Get32(info + 4));
-  int32_t height = static_cast<int32_t>(Get32(info + 8));
-  v.bits = Get16(info + 14);
-  uint32_t compression = Get32(info + 16);
+  int32_t width = static_cast<int32_t>(ReadU32(info + 4));
+  int32_t height = static_cast<int32_t>(ReadU32(info + 8));
+  v.bits = ReadU16(info + 14);
+  uint32_t compression = ReadU32(info + 16);
   if (width <= 0 || height == 0 || height == INT32_MIN) {
     *why = "unusable picture size";
     return false;
@@ -52,7 +33,7 @@ bool ViewDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_
   v.width = static_cast<uint32_t>(width);
   v.rows = static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height);
   v.topDown = height < 0;
-  v.stride = StoredStride(v.width, v.bits);
+  v.stride = BmpStride(v.width, v.bits);
   if (v.stride * v.rows > pixelBytes) {
     *why = "pixel block shorter than the picture";
     return false;
@@ -68,7 +49,7 @@ bool ViewDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, size_
       *why = "information block too short for its masks";
       return false;
     }
-    for (int i = 0; i < 3; ++i) masks[i] = Get32(info + 40 + 4 * i);
+    for (int i = 0; i < 3; ++i) masks[i] = ReadU32(info + 40 + 4 * i);
   } else if (compression != 0) {
     *why = "compressed bitmap";
     return false;
@@ -125,9 +106,9 @@ void DibRowRgb(const DibView& view, uint32_t y, uint8_t* out) {
     }
   } else {
     for (uint32_t x = 0; x < view.width; ++x, out += 3) {
-      uint32_t v = view.bits == 16 ? Get16(row + 2 * static_cast<uint64_t>(x)) : Get32(row + 4 * static_cast<uint64_t>(x));
+      uint32_t v = view.bits == 16 ? ReadU16(row + 2 * static_cast<uint64_t>(x)) : ReadU32(row + 4 * static_cast<uint64_t>(x));
       for (int c = 0; c < 3; ++c)
-        out[c] = view.masks[c] == 0 ? 0 : Scale((v & view.masks[c]) >> view.shifts[c], view.sizes[c]);
+        out[c] = view.masks[c] == 0 ? 0 : ScaleChannel((v & view.masks[c]) >> view.shifts[c], view.sizes[c]);
     }
   }
 }
@@ -150,13 +131,13 @@ bool RenderDib(const uint8_t* info, size_t infoBytes, const uint8_t* pixels, siz
 
 std::vector<uint8_t> DibToBmpFile(const uint8_t* info, size_t infoBytes, const uint8_t* pixels,
                                   size_t pixelBytes) {
-  std::vector<uint8_t> file(14);
   uint64_t total = 14 + infoBytes + pixelBytes;
+  std::vector<uint8_t> file(total);
   file[0] = 'B';
   file[1] = 'M';
-  Put32(&file[2], static_cast<uint32_t>(total));
-  Put32(&file[10], static_cast<uint32_t>(14 + infoBytes));
-  file.insert(file.end(), info, info + infoBytes);
-  file.insert(file.end(), pixels, pixels + pixelBytes);
+  WriteU32(&file[2], static_cast<uint32_t>(total));
+  WriteU32(&file[10], static_cast<uint32_t>(14 + infoBytes));
+  if (infoBytes > 0) std::memcpy(&file[14], info, infoBytes);
+  if (pixelBytes > 0) std::memcpy(&file[14 + infoBytes], pixels, pixelBytes);
   return file;
 }
