@@ -93,17 +93,20 @@ class Lock {
   CRITICAL_SECTION* section_;
 };
 
-class Decoder;
-
-class Frame : public IWICBitmapFrameDecode {
+// The part every object of the module shares: its reference count, its
+// place in the module's object count (DllCanUnloadNow), and QueryInterface
+// for IUnknown, Interface (Own) and the interface Interface derives from
+// (Parent; IUnknown again where there is none between).
+template <class Interface, const IID& Own, const IID& Parent = IID_IUnknown>
+class CodecObject : public Interface {
  public:
-  explicit Frame(Decoder* decoder);
-  virtual ~Frame();
+  CodecObject() { InterlockedIncrement(&CodecObjectCount); }
+  virtual ~CodecObject() { InterlockedDecrement(&CodecObjectCount); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_INVALIDARG;
-    if (iid == IID_IUnknown || iid == IID_IWICBitmapSource || iid == IID_IWICBitmapFrameDecode) {
-      *out = static_cast<IWICBitmapFrameDecode*>(this);
+    if (iid == IID_IUnknown || iid == Parent || iid == Own) {
+      *out = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
     }
@@ -116,6 +119,18 @@ class Frame : public IWICBitmapFrameDecode {
     if (left == 0) delete this;
     return left;
   }
+
+ private:
+  LONG references_ = 1;
+};
+
+class Decoder;
+
+class Frame : public CodecObject<IWICBitmapFrameDecode, IID_IWICBitmapFrameDecode, IID_IWICBitmapSource> {
+ public:
+  explicit Frame(Decoder* decoder);
+  virtual ~Frame();
+
 
   HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override;
   HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override;
@@ -137,39 +152,18 @@ class Frame : public IWICBitmapFrameDecode {
   }
 
  private:
-  LONG references_ = 1;
   Decoder* decoder_;
 };
 
-class Decoder : public IWICBitmapDecoder {
+class Decoder : public CodecObject<IWICBitmapDecoder, IID_IWICBitmapDecoder> {
  public:
-  Decoder() {
-    InitializeCriticalSection(&lock_);
-    InterlockedIncrement(&CodecObjectCount);
-  }
+  Decoder() { InitializeCriticalSection(&lock_); }
   virtual ~Decoder() {
     FreePictureRows(&picture_);
     if (stream_) stream_->Release();
     DeleteCriticalSection(&lock_);
-    InterlockedDecrement(&CodecObjectCount);
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_INVALIDARG;
-    if (iid == IID_IUnknown || iid == IID_IWICBitmapDecoder) {
-      *out = static_cast<IWICBitmapDecoder*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
 
   // A QVX picture that decodes, or one whose data is cut short (which
   // Initialize then reports as a bad image); nothing for other data.
@@ -277,21 +271,14 @@ class Decoder : public IWICBitmapDecoder {
   }
 
  private:
-  LONG references_ = 1;
   CRITICAL_SECTION lock_;
   IStream* stream_ = nullptr;
   WicPicture picture_ = {};
 };
 
-Frame::Frame(Decoder* decoder) : decoder_(decoder) {
-  decoder_->AddRef();
-  InterlockedIncrement(&CodecObjectCount);
-}
+Frame::Frame(Decoder* decoder) : decoder_(decoder) { decoder_->AddRef(); }
 
-Frame::~Frame() {
-  decoder_->Release();
-  InterlockedDecrement(&CodecObjectCount);
-}
+Frame::~Frame() { decoder_->Release(); }
 
 HRESULT Frame::GetSize(UINT* width, UINT* height) {
   if (width == nullptr || height == nullptr) return E_INVALIDARG;
@@ -370,27 +357,8 @@ HRESULT Frame::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYT
   return S_OK;
 }
 
-class Factory : public IClassFactory {
+class Factory : public CodecObject<IClassFactory, IID_IClassFactory> {
  public:
-  Factory() { InterlockedIncrement(&CodecObjectCount); }
-  virtual ~Factory() { InterlockedDecrement(&CodecObjectCount); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_INVALIDARG;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_INVALIDARG;
     *out = nullptr;
@@ -408,9 +376,6 @@ class Factory : public IClassFactory {
       InterlockedDecrement(&CodecLockCount);
     return S_OK;
   }
-
- private:
-  LONG references_ = 1;
 };
 
 }  // namespace
