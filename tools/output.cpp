@@ -206,18 +206,20 @@ OutputFile::~OutputFile() {
 
 namespace {
 
-// Opens an existing output that is not a regular file, to write into it.
-bool OpenDirect(OutputFile* out, std::string* why) {
 #ifdef _WIN32
-  HANDLE handle = CreateFileW(WideName(out->target).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+// A C runtime descriptor owning handle, or -1 (and the handle closed).
+int DescriptorOf(HANDLE handle) {
   int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
   if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
-#else
-  int fd = open(out->target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  return fd;
+}
 #endif
-  if (fd >= 0) out->file = fdopen(fd, "wb");
-  if (out->file == nullptr) {
+
+// A stream writing to fd (-1 when the open failed); null, with fd closed and
+// the reason in why, when there is none.
+FILE* StreamOf(int fd, std::string* why) {
+  FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
     *why = "cannot write: " + SystemError();
     if (fd >= 0) {
 #ifdef _WIN32
@@ -226,8 +228,21 @@ bool OpenDirect(OutputFile* out, std::string* why) {
       close(fd);
 #endif
     }
-    return false;
   }
+  return file;
+}
+
+// Opens an existing output that is not a regular file, to write into it.
+bool OpenDirect(OutputFile* out, std::string* why) {
+#ifdef _WIN32
+  HANDLE handle = CreateFileW(WideName(out->target).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  int fd = DescriptorOf(handle);
+#else
+  int fd = open(out->target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+#endif
+  out->file = StreamOf(fd, why);
+  if (out->file == nullptr) return false;
   out->direct = true;
   return true;
 }
@@ -303,8 +318,7 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why, bool
     HANDLE handle = CreateFileW(WideName(out->temp).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     bool exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
-    int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
-    if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
+    int fd = DescriptorOf(handle);
 #else
     int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     bool exists = fd < 0 && errno == EEXIST;
@@ -317,17 +331,9 @@ bool OpenOutput(const std::string& path, OutputFile* out, std::string* why, bool
       fchmod(fd, old.st_mode & 07777);
     }
 #endif
-    if (fd >= 0) out->file = fdopen(fd, "wb");
+    out->file = StreamOf(fd, why);
     if (out->file == nullptr) {
-      *why = "cannot write: " + SystemError();
-      if (fd >= 0) {
-#ifdef _WIN32
-        _close(fd);
-#else
-        close(fd);
-#endif
-        RemoveFile(out->temp);
-      }
+      if (fd >= 0) RemoveFile(out->temp);
       FreeSlot(out->slot);
       out->slot = -1;
       if (!exists) return false;
