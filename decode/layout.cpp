@@ -1,5 +1,5 @@
-// Stored pixels into the caller's layouts: RGB, BGRA and RGBA of 8 bits a
-// channel, or colour-table indices. Each conversion reads stored bytes as
+// Stored pixels into the caller's layouts: RGB, BGR, BGRA and RGBA of 8 bits
+// a channel, or colour-table indices, a byte each or packed. Each conversion reads stored bytes as
 // they are in the file (after complementing) and writes count pixels; the
 // wide versions do whole groups and leave the rest to the plain loop,
 // never reading or writing past the pixels they are given.
@@ -7,6 +7,7 @@
 
 #include "decode/bytes.h"
 #include "decode/layout.h"
+#include "decode/rows.h"
 #include "decode/wide.h"
 
 namespace {
@@ -16,8 +17,9 @@ inline uint8_t Widen5(uint32_t x) { return static_cast<uint8_t>((x << 3) | (x >>
 // Blue, green, red into the layout's byte order.
 template <int L>
 inline void Put(uint8_t* dst, uint8_t b, uint8_t g, uint8_t r) {
-  if (L == kQvxBgra8) {
-    dst[0] = b, dst[1] = g, dst[2] = r, dst[3] = 255;
+  if (L == kQvxBgra8 || L == kQvxBgr8) {
+    dst[0] = b, dst[1] = g, dst[2] = r;
+    if (L == kQvxBgra8) dst[3] = 255;
   } else {
     dst[0] = r, dst[1] = g, dst[2] = b;
     if (L == kQvxRgba8) dst[3] = 255;
@@ -26,7 +28,7 @@ inline void Put(uint8_t* dst, uint8_t b, uint8_t g, uint8_t r) {
 
 template <int L>
 constexpr int Bytes() {
-  return L == kQvxRgb8 ? 3 : L == kQvxIndex8 ? 1 : 4;
+  return L == kQvxRgb8 || L == kQvxBgr8 ? 3 : L == kQvxIndex8 ? 1 : 4;
 }
 
 #if TAVKO_ROWS_X86
@@ -40,6 +42,10 @@ TAVKO_SSSE3 inline __m128i Alpha() { return _mm_set1_epi32(static_cast<int>(0xFF
 // Sixteen blue-green-red-x pixels (four vectors) into the layout.
 template <int L>
 TAVKO_SSSE3 inline void Store16(uint8_t* dst, __m128i a, __m128i b, __m128i c, __m128i d) {
+  if (L == kQvxBgr8) {
+    Store48Packed(dst, Pack12(a), Pack12(b), Pack12(c), Pack12(d));
+    return;
+  }
   if (L == kQvxRgb8) {
     const __m128i order = PackRgb12();
     Store48Packed(dst, _mm_shuffle_epi8(a, order), _mm_shuffle_epi8(b, order), _mm_shuffle_epi8(c, order),
@@ -115,6 +121,10 @@ void From32(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable&
 
 template <int L>
 void From24(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable&, const QvxCpu& cpu) {
+  if (L == kQvxBgr8) {
+    CopyRow(src, dst, 3 * count);
+    return;
+  }
   uint64_t x = 0;
 #if TAVKO_ROWS_X86
   if (cpu.ssse3) x = From24Ssse3<L>(src, dst, count);
@@ -145,7 +155,7 @@ template <int L>
 inline void PutIndex(uint8_t* dst, uint64_t x, unsigned i, const LayoutTable& table, bool last) {
   if (L == kQvxIndex8)
     dst[x] = static_cast<uint8_t>(i);
-  else if (L == kQvxRgb8 && last)
+  else if (Bytes<L>() == 3 && last)
     std::memcpy(dst + 3 * x, table[i], 3);
   else
     std::memcpy(dst + Bytes<L>() * x, table[i], 4);
@@ -172,9 +182,28 @@ void FromTable(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTab
     PutIndex<L>(dst, x, (src[x / perByte] >> (8 - Bits * (1 + x % perByte))) & mask, table, x + 1 == count);
 }
 
+// Packed indices as the delivered bitmap holds them: 1-, 4- and 8-bit
+// pixels as stored, 2-bit ones widened to 4 bits. A paletted row comes in
+// whole stored bytes, so only its last piece may end inside a byte.
+template <int Bits>
+void Packed(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable&, const QvxCpu& cpu) {
+  if (Bits != 2) {
+    CopyRow(src, dst, (count * Bits + 7) / 8);
+    return;
+  }
+  uint64_t whole = count / 4;
+  Expand2To4(src, dst, whole, cpu);
+  if (count % 4 == 0) return;
+  uint8_t pair[2];
+  Expand2To4(src + whole, pair, 1, cpu);
+  std::memcpy(dst + 2 * whole, pair, count % 4 == 3 ? 2 : 1);
+}
+
 template <int Bits>
 LayoutRow Paletted(QvxPixelLayout layout) {
   switch (layout) {
+    case kQvxIndexPacked: return Packed<Bits>;
+    case kQvxBgr8: return FromTable<Bits, kQvxBgr8>;
     case kQvxRgb8: return FromTable<Bits, kQvxRgb8>;
     case kQvxBgra8: return FromTable<Bits, kQvxBgra8>;
     case kQvxRgba8: return FromTable<Bits, kQvxRgba8>;
@@ -187,6 +216,7 @@ LayoutRow Direct(QvxPixelLayout layout) {
   switch (layout) {
     case kQvxBgra8: return F<kQvxBgra8>::row;
     case kQvxRgba8: return F<kQvxRgba8>::row;
+    case kQvxBgr8: return F<kQvxBgr8>::row;
     default: return F<kQvxRgb8>::row;
   }
 }
@@ -212,6 +242,6 @@ LayoutRow LayoutRowFor(uint32_t bits, QvxPixelLayout layout) {
 
 void FillLayoutTable(QvxPixelLayout layout, const uint8_t (*rgb)[4], LayoutTable& table) {
   for (int i = 0; i < 256; ++i) Put<kQvxBgra8>(table[i], rgb[i][2], rgb[i][1], rgb[i][0]);
-  if (layout == kQvxBgra8) return;
+  if (layout == kQvxBgra8 || layout == kQvxBgr8) return;
   for (int i = 0; i < 256; ++i) Put<kQvxRgba8>(table[i], rgb[i][2], rgb[i][1], rgb[i][0]);
 }

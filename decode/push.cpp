@@ -66,9 +66,16 @@ void Describe(QvxPush* push, const QvxHeader& header, const QvxPlan& plan, uint6
   info.rows = static_cast<uint32_t>(plan.rows);
   info.bits = plan.bits;
   info.topDown = plan.height < 0;
-  info.layout = push->wanted.indices && plan.bits <= 8 ? kQvxIndex8 : push->wanted.layout;
-  info.pixelBytes = info.layout == kQvxIndex8 ? 1 : info.layout == kQvxRgb8 ? 3 : 4;
-  info.rowBytes = static_cast<uint64_t>(plan.width) * info.pixelBytes;
+  const QvxRowSpec& wanted = push->wanted;
+  info.layout = !wanted.indices || plan.bits > 8 ? wanted.layout : wanted.packed ? kQvxIndexPacked : kQvxIndex8;
+  switch (info.layout) {
+    case kQvxIndex8: info.pixelBits = 8; break;
+    case kQvxIndexPacked: info.pixelBits = plan.bits == 2 ? 4 : plan.bits; break;
+    case kQvxRgb8:
+    case kQvxBgr8: info.pixelBits = 24; break;
+    default: info.pixelBits = 32; break;
+  }
+  info.rowBytes = (static_cast<uint64_t>(plan.width) * info.pixelBits + 7) / 8;
   info.colourCount = static_cast<uint32_t>(tableEntries);
   for (uint32_t i = 0; i < kMaxTableEntries; ++i) {
     uint8_t* colour = info.colours[i];
@@ -149,7 +156,8 @@ void ConvertBytes(QvxPush* push, const uint8_t* src, uint64_t n) {
   uint64_t count = n / push->unit * push->perUnit;
   uint64_t left = static_cast<uint64_t>(push->info.width) - x;
   if (count > left) count = left;  // the last byte of a paletted row may hold fewer pixels
-  push->convert(src, push->dst + x * push->info.pixelBytes, count, push->table, push->wanted.cpu);
+  // x is a whole number of stored steps, so packed pixels begin on a byte.
+  push->convert(src, push->dst + x * push->info.pixelBits / 8, count, push->table, push->wanted.cpu);
   push->col += n;
 }
 
@@ -215,7 +223,8 @@ QvxPush* QvxPushCreate(const QvxRowSpec& wanted) {
   QvxPush* push = static_cast<QvxPush*>(std::calloc(1, sizeof(QvxPush)));
   if (push == nullptr) return nullptr;
   push->wanted = wanted;
-  if (wanted.layout == kQvxIndex8) push->wanted.layout = kQvxRgb8;  // true-colour pictures need a colour layout
+  // True-colour pictures need a colour layout.
+  if (wanted.layout == kQvxIndex8 || wanted.layout == kQvxIndexPacked) push->wanted.layout = kQvxRgb8;
   push->headNeed = kSignatureBytes;
   return push;
 }

@@ -39,22 +39,28 @@
 #include "decode/qvx.h"
 
 enum QvxPixelLayout {
-  kQvxRgb8,    // red, green, blue
-  kQvxBgra8,   // blue, green, red, 255
-  kQvxRgba8,   // red, green, blue, 255
-  kQvxIndex8,  // one colour-table index per pixel (paletted pictures only)
+  kQvxRgb8,         // red, green, blue
+  kQvxBgra8,        // blue, green, red, 255
+  kQvxRgba8,        // red, green, blue, 255
+  kQvxIndex8,       // one colour-table index per pixel (paletted pictures only)
+  kQvxBgr8,         // blue, green, red
+  kQvxIndexPacked,  // colour-table indices packed as the delivered bitmap packs
+                    // them: 1, 4 (2-bit pictures too) or 8 bits, the leftmost
+                    // pixel in the highest bits (paletted pictures only)
 };
 
-// What the caller wants. layout is kQvxRgb8, kQvxBgra8 or kQvxRgba8;
-// with indices set, pictures of 1, 2, 4 and 8 bits come as kQvxIndex8
-// instead. With topFirst set, row 0 is the picture's top row whichever way
-// the file stores its rows; otherwise row 0 is the first row stored (the
-// bottom one of a bottom-up picture).
+// What the caller wants. layout is kQvxRgb8, kQvxBgra8, kQvxRgba8 or
+// kQvxBgr8; with indices set, pictures of 1, 2, 4 and 8 bits come as
+// kQvxIndex8 instead, or as kQvxIndexPacked when packed is set too. With
+// topFirst set, row 0 is the picture's top row whichever way the file
+// stores its rows; otherwise row 0 is the first row stored (the bottom one
+// of a bottom-up picture).
 struct QvxRowSpec {
   QvxPixelLayout layout;
   bool indices;
   bool topFirst;
   QvxCpu cpu;  // the wide instructions the rows may use
+  bool packed;
 };
 
 // RGB rows, top row first, with the processor asked.
@@ -68,8 +74,8 @@ struct QvxPictureInfo {
   uint32_t bits;                // stored bits per pixel
   bool topDown;                 // the file stores the top row first
   QvxPixelLayout layout;        // what each delivered row holds
-  uint32_t pixelBytes;          // bytes per delivered pixel: 1, 3 or 4
-  uint64_t rowBytes;            // bytes per delivered row: width * pixelBytes
+  uint32_t pixelBits;           // bits per delivered pixel: 1, 4, 8, 24 or 32
+  uint64_t rowBytes;            // bytes per delivered row: width * pixelBits / 8, rounded up
   uint32_t colourCount;         // colour-table entries the file stores (paletted pictures)
   uint8_t colours[256][4];      // red, green, blue, 255; black past colourCount
   int32_t xPelsPerMeter;        // the stored density; 0 when none is stored

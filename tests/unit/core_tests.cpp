@@ -168,7 +168,7 @@ QvxStatus DecodeRows(const std::vector<uint8_t>& image, const QvxRowSpec& wanted
 // pixels the plug-in delivers, rendered independently.
 TEST(CoreRows, EveryLayoutAgreesWithTheDeliveredBitmap) {
   const QvxCpu paths[] = {{false, false, false}, QvxDetectCpu()};
-  const QvxPixelLayout layouts[] = {kQvxRgb8, kQvxBgra8, kQvxRgba8, kQvxIndex8};
+  const QvxPixelLayout layouts[] = {kQvxRgb8, kQvxBgra8, kQvxRgba8, kQvxBgr8, kQvxIndex8, kQvxIndexPacked};
   for (uint16_t bits : {1, 2, 4, 8, 16, 24, 32})
     for (int32_t width = 1; width <= 40; ++width)
       for (int32_t height : {3, -2}) {
@@ -190,12 +190,13 @@ TEST(CoreRows, EveryLayoutAgreesWithTheDeliveredBitmap) {
                 SCOPED_TRACE(testing::Message() << bits << " bits, width " << width << ", height " << height
                                                 << ", layout " << layout << (topFirst ? ", top first" : "")
                                                 << ", way " << way << (cpu.ssse3 ? ", wide" : ""));
-                QvxRowSpec wanted = {layout == kQvxIndex8 ? kQvxRgb8 : layout, layout == kQvxIndex8, topFirst, cpu};
+                bool indices = layout == kQvxIndex8 || layout == kQvxIndexPacked;
+                QvxRowSpec wanted = {indices ? kQvxRgb8 : layout, indices, topFirst, cpu, layout == kQvxIndexPacked};
                 RowsOut out;
                 ASSERT_EQ(DecodeRows(image, wanted, way, &out), kQvxOk);
-                QvxPixelLayout got = bits <= 8 || layout != kQvxIndex8 ? layout : kQvxRgb8;
+                QvxPixelLayout got = bits <= 8 || !indices ? layout : kQvxRgb8;
                 ASSERT_EQ(out.info.layout, got);
-                uint32_t n = out.info.pixelBytes;
+                uint32_t bitsEach = out.info.pixelBits, n = bitsEach / 8;
                 for (uint32_t r = 0; r < out.info.rows; ++r) {
                   uint32_t y = topFirst || height < 0 ? r : out.info.rows - 1 - r;  // the picture's row
                   const uint8_t* row = out.pixels.data() + r * out.stride;
@@ -203,8 +204,10 @@ TEST(CoreRows, EveryLayoutAgreesWithTheDeliveredBitmap) {
                     const uint8_t* rgb = &want.rgb[3 * (static_cast<size_t>(y) * width + x)];
                     const uint8_t* p = row + n * x;
                     uint8_t have[3] = {p[0], p[1], p[2]};
-                    if (got == kQvxIndex8) std::memcpy(have, out.info.colours[p[0]], 3);
-                    if (got == kQvxBgra8) have[0] = p[2], have[2] = p[0];
+                    uint64_t bit = static_cast<uint64_t>(x) * bitsEach;
+                    if (got == kQvxIndex8 || got == kQvxIndexPacked)
+                      std::memcpy(have, out.info.colours[row[bit / 8] >> (8 - bitsEach - bit % 8) & ((1u << bitsEach) - 1)], 3);
+                    if (got == kQvxBgra8 || got == kQvxBgr8) have[0] = p[2], have[2] = p[0];
                     ASSERT_TRUE(std::memcmp(have, rgb, 3) == 0 && (n < 4 || p[3] == 255)) << "x " << x << " row " << r;
                   }
                   for (uint64_t i = out.info.rowBytes; i < out.stride; ++i) ASSERT_EQ(row[i], 0xEE) << "past row " << r;
