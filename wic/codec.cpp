@@ -270,6 +270,17 @@ class Decoder : public CodecObject<IWICBitmapDecoder, IID_IWICBitmapDecoder> {
     return ResultOf(DecodePictureRows(StreamSource(stream_, length), &picture_));
   }
 
+  // The whole picture into the caller's rows: straight from the stream
+  // while the rows are not kept, else from them. S_FALSE when they are
+  // kept and the caller copies them.
+  HRESULT WholePicture(BYTE* pixels, UINT stride) {
+    Lock hold(&lock_);
+    if (picture_.pixels != nullptr) return S_FALSE;
+    uint64_t length;
+    if (!StreamLength(stream_, &length)) return WINCODEC_ERR_STREAMREAD;
+    return ResultOf(DecodePictureInto(StreamSource(stream_, length), picture_, pixels, stride));
+  }
+
  private:
   CRITICAL_SECTION lock_;
   IStream* stream_ = nullptr;
@@ -343,6 +354,12 @@ HRESULT Frame::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYT
   if (buffer == nullptr || stride < rowBytes ||
       static_cast<uint64_t>(stride) * (static_cast<uint64_t>(rect->Height) - 1) + rowBytes > bufferSize)
     return E_INVALIDARG;
+  // A program that asks for the whole picture (the usual case) gets it in
+  // one pass, with no copy of the picture held here.
+  if (static_cast<uint64_t>(rect->Width) == width && static_cast<uint64_t>(rect->Height) == height) {
+    HRESULT whole = decoder_->WholePicture(buffer, stride);
+    if (whole != S_FALSE) return whole;
+  }
   HRESULT decoded = decoder_->Rows();
   if (FAILED(decoded)) return decoded;
   const uint64_t firstBit = static_cast<uint64_t>(rect->X) * bits;

@@ -1,25 +1,16 @@
 // The codec's way into the decoding core: the header and colour table up
-// front, the rows decoded once into memory of its own.
+// front, the rows decoded into the caller's memory or, once, into memory
+// of its own.
 #include "wic/picture.h"
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// The delivered information block is not needed (the colours are read up
-// front); only the pixel block is kept.
-struct RowBlocks {
-  uint8_t* info;
-  uint8_t* pixels;
-  uint8_t* scratch;
-  uint64_t pixelBytes;
-};
-
-// The pixel block comes straight from the system: its pages arrive zeroed
-// when first touched, so no pass over the picture clears them first.
+// The picture's own rows come straight from the system: its pages arrive
+// zeroed when first touched, so no pass over the picture clears them first.
 uint8_t* NewPixels(uint64_t bytes) {
   if (bytes >= SIZE_MAX) return nullptr;
   return static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes ? static_cast<SIZE_T>(bytes) : 1, MEM_COMMIT | MEM_RESERVE,
@@ -30,37 +21,20 @@ void FreePixels(uint8_t* pixels) {
   if (pixels != nullptr) VirtualFree(pixels, 0, MEM_RELEASE);
 }
 
-uint8_t* Acquire(void* context, QvxBlock which, uint64_t bytes, QvxStatus* failure) {
-  RowBlocks* blocks = static_cast<RowBlocks*>(context);
-  uint8_t* memory = nullptr;
-  if (which == kQvxPixelBlock)
-    memory = NewPixels(bytes);
-  else if (bytes < SIZE_MAX)
-    memory = static_cast<uint8_t*>(std::calloc(bytes ? static_cast<size_t>(bytes) : 1, 1));
-  if (memory == nullptr) {
-    *failure = kQvxNoMemory;
-    return nullptr;
-  }
-  if (which == kQvxInfoBlock) {
-    blocks->info = memory;
-  } else if (which == kQvxPixelBlock) {
-    blocks->pixels = memory;
-    blocks->pixelBytes = bytes;
-  } else {
-    blocks->scratch = memory;
-  }
-  return memory;
-}
+struct Destination {
+  const WicPicture* picture;
+  uint8_t* pixels;
+  uint64_t stride;
+};
 
-void Release(void* context, QvxBlock which, bool keep) {
-  RowBlocks* blocks = static_cast<RowBlocks*>(context);
-  if (which == kQvxPixelBlock) {
-    if (!keep) FreePixels(blocks->pixels), blocks->pixels = nullptr;
-    return;
-  }
-  uint8_t** memory = which == kQvxInfoBlock ? &blocks->info : &blocks->scratch;
-  std::free(*memory);
-  *memory = nullptr;
+// The rows go where the destination says, once the decode has found the
+// picture that was described: the memory was sized for that one.
+QvxStatus Aim(void* context, const QvxPictureInfo& info, QvxRowTarget* target) {
+  const Destination* to = static_cast<const Destination*>(context);
+  const QvxPlan& plan = to->picture->plan;
+  if (info.width != plan.width || info.rows != plan.rows || info.rowBytes != to->picture->rowBytes) return kQvxNotQvx;
+  *target = {to->pixels, to->stride, nullptr, nullptr};
+  return kQvxOk;
 }
 
 }  // namespace
@@ -87,6 +61,7 @@ QvxStatus DescribePicture(const QvxSource& source, WicPicture* picture) {
   // Recognition with the length known refuses only a file shorter than
   // the size its header states.
   if (!QvxIsSupported(picture->header, true, source.length)) return kQvxTruncated;
+  picture->rowBytes = (static_cast<uint64_t>(picture->plan.width) * picture->plan.outputDepth + 7) / 8;
   if (picture->plan.outputDepth <= 8) {
     uint8_t slots[4 * 256];
     status = QvxReadColours(source, picture->plan, picture->options, slots);
@@ -104,24 +79,29 @@ QvxStatus DescribePicture(const QvxSource& source, WicPicture* picture) {
   return kQvxOk;
 }
 
-QvxStatus DecodePictureRows(const QvxSource& source, WicPicture* picture) {
-  RowBlocks blocks = {};
-  QvxAllocator allocator = {Acquire, Release, &blocks};
-  QvxStatus status = QvxDecode(source, picture->options, allocator, nullptr, nullptr);
-  if (status != kQvxOk) return status;
-  picture->pixels = blocks.pixels;
-  picture->pixelBytes = blocks.pixelBytes;
-  return kQvxOk;
+QvxStatus DecodePictureInto(const QvxSource& source, const WicPicture& picture, uint8_t* pixels, uint64_t stride) {
+  QvxRowSpec wanted = QvxDefaultRowSpec();
+  wanted.layout = kQvxBgr8;
+  wanted.indices = wanted.packed = true;
+  Destination to = {&picture, pixels, stride};
+  return QvxDecodeRows(source, wanted, Aim, &to);
 }
 
-const uint8_t* PictureRow(const WicPicture& picture, uint32_t y) {
-  const QvxPlan& plan = picture.plan;
-  uint64_t stored = plan.height < 0 ? y : plan.rows - 1 - y;  // bottom-up rows unless the height is negative
-  return picture.pixels + stored * plan.outputStride;
+QvxStatus DecodePictureRows(const QvxSource& source, WicPicture* picture) {
+  uint64_t rows = picture->plan.rows;
+  if (picture->rowBytes != 0 && rows > UINT64_MAX / picture->rowBytes) return kQvxNoMemory;
+  uint8_t* pixels = NewPixels(picture->rowBytes * rows);
+  if (pixels == nullptr) return kQvxNoMemory;
+  QvxStatus status = DecodePictureInto(source, *picture, pixels, picture->rowBytes);
+  if (status != kQvxOk) {
+    FreePixels(pixels);
+    return status;
+  }
+  picture->pixels = pixels;
+  return kQvxOk;
 }
 
 void FreePictureRows(WicPicture* picture) {
   FreePixels(picture->pixels);
   picture->pixels = nullptr;
-  picture->pixelBytes = 0;
 }
