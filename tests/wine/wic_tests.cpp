@@ -336,6 +336,17 @@ TEST(WicCodec, BrokenAndForeignFiles) {
   EXPECT_EQ(opened.frame->CopyPixels(nullptr, 27, static_cast<UINT>(pixels.size()), pixels.data()),
             WINCODEC_ERR_STREAMREAD);
   EXPECT_EQ(pixels, std::vector<BYTE>(pixels.size(), 0x5A));
+  // One that fails past the first piece of rows: the error still, whole
+  // (rows straight into the caller's) and for a part (rows of its own).
+  const std::vector<uint8_t> large = MakeQvx(ShapeOf(24, 1024, 400));
+  TestStream late(large, (1u << 20) + 100);
+  OpenStream(&late, &opened);
+  ASSERT_EQ(opened.result, S_OK);
+  std::vector<BYTE> rows(3072 * 400);
+  const WICRect part = {0, 0, 1024, 1};
+  for (const WICRect* rect : {static_cast<const WICRect*>(nullptr), &part})
+    EXPECT_EQ(opened.frame->CopyPixels(rect, 3072, static_cast<UINT>(rows.size()), rows.data()),
+              WINCODEC_ERR_STREAMREAD);
   // Rectangles outside the picture, short rows, a short buffer.
   TestStream whole(good, UINT64_MAX);
   OpenStream(&whole, &opened);
