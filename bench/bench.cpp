@@ -160,10 +160,10 @@ void DecodeFile() {
 }
 
 void MemcpyBaseline() {
-  void* to = std::calloc(current.pixelBytes, 1);
+  uint8_t* to = AllocatePictureBlock(current.pixelBytes);
   std::memcpy(to, current.source.data(), current.pixelBytes);
   benchmark::DoNotOptimize(to);
-  std::free(to);
+  FreePictureBlock(to, current.pixelBytes);
 }
 
 void ReadBaseline() {
@@ -171,14 +171,14 @@ void ReadBaseline() {
   struct stat info;
   fstat(fd, &info);
   size_t size = static_cast<size_t>(info.st_size), done = 0;
-  char* to = static_cast<char*>(std::calloc(size, 1));
+  uint8_t* to = AllocatePictureBlock(size);
   while (done < size) {
     ssize_t got = read(fd, to + done, size - done);
     if (got <= 0) break;
     done += static_cast<size_t>(got);
   }
   close(fd);
-  std::free(to);
+  FreePictureBlock(to, size);
 }
 
 // The core's rows in a caller's layout, from memory, into fresh memory of
@@ -312,8 +312,10 @@ bool Deliverable(const Case& c) {
 
 #ifdef _WIN32
 // The Windows runner: five repetitions of at least 0.2 s each after a
-// warm-up call. The options come from the registry; cases whose depth the
-// stored options do not deliver are left out of this run.
+// warm-up call, taken in turn over a case's operations, so that a slow
+// spell of the machine does not fall on one side of a ratio. The options
+// come from the registry; cases whose depth the stored options do not
+// deliver are left out of this run.
 namespace {
 
 double Now() {
@@ -323,19 +325,27 @@ double Now() {
   return static_cast<double>(count.QuadPart) / frequency.QuadPart;
 }
 
-void Measure(const std::string& name, const std::function<void()>& run) {
-  run();
-  for (int rep = 0; rep < 5; ++rep) {
-    int calls = 0;
-    double start = Now(), elapsed;
-    do {
-      run();
-      ++calls;
-      elapsed = Now() - start;
-    } while (elapsed < 0.2);
-    timings[name].push_back(elapsed / calls);
+void Repetition(const std::string& name, const std::function<void()>& run) {
+  int calls = 0;
+  double start = Now(), elapsed;
+  do {
+    run();
+    ++calls;
+    elapsed = Now() - start;
+  } while (elapsed < 0.2);
+  timings[name].push_back(elapsed / calls);
+}
+
+void MeasureCase(const Case& c) {
+  std::vector<const Operation*> ops;
+  for (const Operation& op : kOperations)
+    if (op.run != StbReader || c.bits != 2) ops.push_back(&op), op.run();
+  for (int rep = 0; rep < 5; ++rep)
+    for (const Operation* op : ops) Repetition(std::string(c.name) + "/" + op->name, op->run);
+  for (const Operation* op : ops) {
+    std::string name = std::string(c.name) + "/" + op->name;
+    std::printf("%-18s %10.3f ms\n", name.c_str(), Median(timings[name]) * 1e3);
   }
-  std::printf("%-18s %10.3f ms\n", name.c_str(), Median(timings[name]) * 1e3);
   std::fflush(stdout);
 }
 
@@ -348,9 +358,7 @@ int main() {
     return 1;
   }
   for (const Case& c : kCases) {
-    if (!Deliverable(c)) continue;
-    for (const Operation& op : kOperations)
-      if (op.run != StbReader || c.bits != 2) Measure(std::string(c.name) + "/" + op.name, op.run);
+    if (Deliverable(c)) MeasureCase(c);
   }
   PrintTable(sizeof(void*) == 8 ? "64-bit Windows (TAVKO.SPH under Wine)" : "Windows (TAVKO.SPI under Wine)");
   std::remove(current.path.c_str());
