@@ -7,7 +7,7 @@ add_test(NAME dll.wic_stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.s
 add_test(NAME wine64.wic_codec COMMAND ${TAVKO_SCRIPTS}/wic-codec.sh
   ${TAVKO_WIN32_DIR} ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/wic-codec)
 set_tests_properties(wine64.wic_codec PROPERTIES
-  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_COMMON_ENV}" RESOURCE_LOCK wine TIMEOUT 900)
+  FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_COMMON_ENV}" RESOURCE_LOCK wine TIMEOUT ${TAVKO_WINE32_TIMEOUT})
 
 # The installer and the zip from the Windows builds, then the installer in
 # the prefix.
@@ -18,4 +18,5 @@ add_test(NAME wine64.installer COMMAND ${TAVKO_SCRIPTS}/wic-installer.sh
   ${CMAKE_BINARY_DIR}/packages/tavko-${PROJECT_VERSION}-setup.exe ${TAVKO_WIN64_DIR}
   ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/wic-installer)
 set_tests_properties(wine64.installer PROPERTIES
-  FIXTURES_REQUIRED "wine;windows_packages" ENVIRONMENT "${TAVKO_WINE_COMMON_ENV}" RESOURCE_LOCK wine TIMEOUT 900)
+  FIXTURES_REQUIRED "wine;windows_packages" ENVIRONMENT "${TAVKO_WINE_COMMON_ENV}" RESOURCE_LOCK wine
+  TIMEOUT ${TAVKO_WINE32_TIMEOUT})

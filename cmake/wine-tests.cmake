@@ -1,12 +1,15 @@
 # Tests of the real TAVKO.SPI and TAVKO.SPH, built in the Windows build
 # folders and run under Wine in one throwaway prefix (so the 64-bit module
 # shares the 32-bit one's settings). On a machine that cannot run 32-bit x86
-# programs the tests of 32-bit Windows programs are skipped (exit 77) and
-# say so.
+# programs the tests of 32-bit Windows programs run in a virtual machine
+# under software emulation (tests/scripts/vm-run.sh), given the time that
+# takes (TAVKO_WINE32_TIMEOUT); without its kit they are skipped (exit 77)
+# and say so.
 set(TAVKO_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/win32" CACHE PATH "Windows build folder")
 set(TAVKO_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/win64" CACHE PATH "64-bit Windows build folder")
 set(TAVKO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
 set(TAVKO_SCRIPTS "${CMAKE_SOURCE_DIR}/tests/scripts")
+set(TAVKO_WINE32_TIMEOUT 2400)
 set(TAVKO_WINE_COMMON_ENV "TAVKO_WINEPREFIX=${TAVKO_WINEPREFIX}"
   "TAVKO_CORPUS_DIR=Z:${TAVKO_CORPUS_DIR}"
   "TAVKO_SAMPLES_DIR=Z:${CMAKE_SOURCE_DIR}/samples")
@@ -26,10 +29,12 @@ foreach(bits 32 64)
     set(suffix "")
     set(module TAVKO.SPI)
     set(env "${TAVKO_WINE_ENV}")
+    set(timeout ${TAVKO_WINE32_TIMEOUT})
   else()
     set(suffix 64)
     set(module TAVKO.SPH)
     set(env "${TAVKO_WINE64_ENV}")
+    set(timeout 600)
   endif()
   set(dll dll${suffix})
   set(wine wine${suffix})
@@ -44,7 +49,7 @@ foreach(bits 32 64)
   add_test(NAME ${wine}.dialog COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/dialog${suffix})
   set_tests_properties(${wine}.dll_tests ${wine}.digest_match ${wine}.registry ${wine}.dialog PROPERTIES
-    FIXTURES_REQUIRED wine ENVIRONMENT "${env}" RESOURCE_LOCK wine TIMEOUT 600 SKIP_RETURN_CODE 77)
+    FIXTURES_REQUIRED wine ENVIRONMENT "${env}" RESOURCE_LOCK wine TIMEOUT ${timeout} SKIP_RETURN_CODE 77)
 endforeach()
 
 add_test(NAME wine.tool_match COMMAND ${TAVKO_SCRIPTS}/tool-wine-match.sh
@@ -54,6 +59,7 @@ add_test(NAME wine64.tool_unicode COMMAND ${TAVKO_SCRIPTS}/tool-unicode.sh
   ${TAVKO_WIN32_DIR} ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/tool-unicode)
 set_tests_properties(wine.tool_match wine64.tool_unicode PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE_ENV}" RESOURCE_LOCK wine TIMEOUT 600 SKIP_RETURN_CODE 77)
+set_tests_properties(wine.prefix PROPERTIES TIMEOUT ${TAVKO_WINE32_TIMEOUT})
 
 # A pixel block over 2 GiB: about 3.5 GB of memory for ten seconds.
 add_test(NAME wine64.large_picture COMMAND ${TAVKO_SCRIPTS}/wine-run.sh

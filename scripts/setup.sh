@@ -37,4 +37,17 @@ if [ ${#need[@]} -gt 0 ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
   fi
 fi
+
+# A kernel that runs no 32-bit programs (some sandboxes) leaves Wine's 32-bit
+# side dead: the tests that need it then run in a virtual machine under
+# QEMU, from a kit of Debian's kernel and BusyBox (tests/vm/make-kit.sh).
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  vm=()
+  for p in qemu-system-x86 cpio; do have "$p" || vm+=("$p"); done
+  if [ ${#vm[@]} -gt 0 ]; then
+    echo "setup: this kernel runs no 32-bit programs; installing ${vm[*]}"
+    $SUDO apt-get install -y -qq --no-install-recommends "${vm[@]}" >/dev/null
+  fi
+  bash "$(dirname "$0")/../tests/vm/make-kit.sh" "$(cd "$(dirname "$0")/.." && pwd)/build/vm-kit"
+fi
 echo "setup: all build and test tools are present"

@@ -5,6 +5,7 @@
 # wic-installer.sh SETUP_EXE WIN64_DIR SAMPLES_DIR OUT_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
+run_where_32bit_runs || true
 unset DISPLAY
 setup=$1 win64=$2 samples=$3 out=$4
 rm -rf "$out"; mkdir -p "$out"
