@@ -29,7 +29,7 @@ value() {
   query "$1" "${which[@]}" /reg:"$3" | sed -n 's/^ *[^ ].*REG_[A-Z_]* *//p' | head -1
 }
 expect() { [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"; checks=$((checks + 1)); }
-export_software() { wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y >/dev/null
+export_software() { wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y /reg:64 >/dev/null
                     iconv -f UTF-16 -t UTF-8 "$out/$1.reg" | tr -d '\r' >"$out/$1.txt"; }
 
 export_software before

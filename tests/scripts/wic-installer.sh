@@ -15,7 +15,7 @@ expect() { [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"; checks=$((checks +
 folder="$WINEPREFIX/drive_c/Program Files/TAVKO"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TAVKO'
 snapshot() {
-  wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y >/dev/null
+  wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y /reg:64 >/dev/null
   iconv -f UTF-16 -t UTF-8 "$out/$1.reg" | tr -d '\r' >"$out/$1-registry.txt"
   (cd "$WINEPREFIX/drive_c" && find . -path '*/Temp' -prune -o -path './windows/temp' -prune -o -print | sort) \
     >"$out/$1-files.txt"
@@ -32,7 +32,8 @@ for file in TAVKO.SPI TAVKO.SPH tavko.exe tavko64.exe TAVKOWIC32.dll TAVKOWIC64.
   [ -f "$folder/$file" ] || fail "$file not installed"
   checks=$((checks + 1))
 done
-expect "$(wine reg query "$key" /v QuietUninstallString | tr -d '\r' | sed -n 's/.*REG_SZ *//p')" \
+# The 64-bit view, whichever loader "wine" starts reg.exe with.
+expect "$(wine reg query "$key" /v QuietUninstallString /reg:64 | tr -d '\r' | sed -n 's/.*REG_SZ *//p')" \
   '"C:\Program Files\TAVKO\uninstall.exe" /S' "Apps & Features entry"
 TAVKO_SPI='C:\Program Files\TAVKO\TAVKO.SPH' wine "$win64/tavko_wic_tests.exe" --gtest_brief=1 || fail "WIC client"
 wine "$folder/tavko64.exe" encode "$(winpath "$samples/card4.qvx")" "$(winpath "$out/card4.qvx")" ||
