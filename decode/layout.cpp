@@ -1,8 +1,8 @@
 // Stored pixels into the caller's layouts: RGB, BGR, BGRA and RGBA of 8 bits
-// a channel, or colour-table indices, a byte each or packed. Each conversion reads stored bytes as
-// they are in the file (after complementing) and writes count pixels; the
-// wide versions do whole groups and leave the rest to the plain loop,
-// never reading or writing past the pixels they are given.
+// a channel, or colour-table indices, a byte each or packed. Each conversion
+// reads stored bytes as they are in the file (after complementing) and
+// writes count pixels; the wide versions do whole groups and leave the rest
+// to the plain loop, never reading or writing past the pixels they are given.
 #include <cstring>
 
 #include "decode/bytes.h"

@@ -131,7 +131,6 @@ class Frame : public CodecObject<IWICBitmapFrameDecode, IID_IWICBitmapFrameDecod
   explicit Frame(Decoder* decoder);
   virtual ~Frame();
 
-
   HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override;
   HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override;
   HRESULT STDMETHODCALLTYPE GetResolution(double* dpiX, double* dpiY) override;
@@ -163,7 +162,6 @@ class Decoder : public CodecObject<IWICBitmapDecoder, IID_IWICBitmapDecoder> {
     if (stream_) stream_->Release();
     DeleteCriticalSection(&lock_);
   }
-
 
   // A QVX picture that decodes, or one whose data is cut short (which
   // Initialize then reports as a bad image); nothing for other data.
