@@ -74,6 +74,11 @@ endif()
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)
+# CLI11 parses the arguments (header only, Debian's libcli11-dev).
+find_path(TAVKO_CLI11_INCLUDE_DIR CLI/CLI.hpp DOC "Folder holding CLI/CLI.hpp")
+if(NOT TAVKO_CLI11_INCLUDE_DIR)
+  message(FATAL_ERROR "CLI11 (CLI/CLI.hpp) was not found: install libcli11-dev")
+endif()
 add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
   tools/cmd_config.cpp tools/cmd_help.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
@@ -85,6 +90,7 @@ find_library(TAVKO_LIBDEFLATE deflate REQUIRED)
 find_library(TAVKO_LIBISAL isal REQUIRED)
 set_source_files_properties(tools/png_write.cpp PROPERTIES COMPILE_OPTIONS -O3
   COMPILE_DEFINITIONS "TAVKO_LIBDEFLATE;TAVKO_ISAL")
+target_include_directories(tavko SYSTEM PRIVATE ${TAVKO_CLI11_INCLUDE_DIR})
 target_link_libraries(tavko PRIVATE tavko_linux tavko_tools PNG::PNG ZLIB::ZLIB ${TAVKO_LIBDEFLATE} ${TAVKO_LIBISAL}
   Threads::Threads)
 
@@ -143,6 +149,10 @@ if(BUILD_TESTING)
   target_link_libraries(png_bench PRIVATE tavko_test_common PNG::PNG)
 endif()
 
-include(cmake/pixbuf.cmake)
+# The desktop front ends; the main job, which runs tavko alone, leaves them out.
+option(TAVKO_DESKTOP "Build the gdk-pixbuf loader and the Qt plug-ins" ON)
+if(TAVKO_DESKTOP)
+  include(cmake/pixbuf.cmake)
+  include(cmake/qt.cmake)
+endif()
 include(cmake/uninstall.cmake)
-include(cmake/qt.cmake)

@@ -77,6 +77,9 @@ add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/
 # build too, copied alone into the build folder (its folder holds the Linux
 # C library's headers as well).
 find_path(TAVKO_CLI11_INCLUDE_DIR CLI/CLI.hpp NO_CMAKE_FIND_ROOT_PATH DOC "Folder holding CLI/CLI.hpp")
+if(NOT TAVKO_CLI11_INCLUDE_DIR)
+  message(FATAL_ERROR "CLI11 (CLI/CLI.hpp) was not found: install libcli11-dev")
+endif()
 file(COPY ${TAVKO_CLI11_INCLUDE_DIR}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11)
 target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
 target_include_directories(tavko SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/cli11)
@@ -95,9 +98,12 @@ target_link_options(dialog_host PRIVATE ${TAVKO_STATIC_LINK})
 add_dependencies(dialog_host tavko_spi)
 
 # The same benchmarks against the real TAVKO.SPI, to run under Wine.
-add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/exports_win32.cpp)
-target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests ${TAVKO_STB_INCLUDE_DIR})
-target_compile_options(tavko_bench PRIVATE -O2)
-target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})
-add_dependencies(tavko_bench tavko_spi)
+# (stb_image, which they compare with, comes with the test tools.)
+if(TAVKO_STB_INCLUDE_DIR)
+  add_executable(tavko_bench bench/bench.cpp tests/common/pictures.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/exports_win32.cpp)
+  target_include_directories(tavko_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests ${TAVKO_STB_INCLUDE_DIR})
+  target_compile_options(tavko_bench PRIVATE -O2)
+  target_link_options(tavko_bench PRIVATE ${TAVKO_STATIC_LINK})
+  add_dependencies(tavko_bench tavko_spi)
+endif()
 include(cmake/wic.cmake)
