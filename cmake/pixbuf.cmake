@@ -38,7 +38,7 @@ if(BUILD_TESTING)
   set(TAVKO_PIXBUF_SHARE ${CMAKE_BINARY_DIR}/pixbuf/share)
   add_custom_command(OUTPUT ${TAVKO_PIXBUF_SHARE}/mime/mime.cache
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml ${TAVKO_PIXBUF_SHARE}/mime/packages/tavko-qvx.xml
-    COMMAND update-mime-database ${TAVKO_PIXBUF_SHARE}/mime
+    COMMAND ${CMAKE_COMMAND} -E env XDG_DATA_HOME=${TAVKO_PIXBUF_SHARE} update-mime-database ${TAVKO_PIXBUF_SHARE}/mime
     DEPENDS ${CMAKE_SOURCE_DIR}/pixbuf/qvx-mime.xml VERBATIM)
   add_custom_target(pixbuf_cache ALL DEPENDS ${TAVKO_PIXBUF_CACHE} ${TAVKO_PIXBUF_SHARE}/mime/mime.cache)
   set(TAVKO_PIXBUF_ENV GDK_PIXBUF_MODULE_FILE=${TAVKO_PIXBUF_CACHE} XDG_DATA_HOME=${TAVKO_PIXBUF_SHARE})
