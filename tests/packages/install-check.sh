@@ -11,7 +11,12 @@
 # it listed before. Run as root (or with sudo); the packages are purged
 # whatever happens.
 #   install-check.sh SOURCE_DIR PACKAGE_DIR
+# With --installed, the packages are already installed (an autopkgtest
+# run, debian/tests): only what they installed is tried, in WORK_DIR.
+#   install-check.sh --installed SOURCE_DIR WORK_DIR
 set -euo pipefail
+installed=0
+if [ "${1:-}" = --installed ]; then installed=1; shift; fi
 src=$1 dir=$2
 work="$dir/install-check"
 rm -rf "$work" && mkdir -p "$work"
@@ -28,13 +33,14 @@ fail=0
 failed() { echo "FAIL: $*"; fail=1; }
 
 for p in "${packages[@]}"; do
+  [ "$installed" = 0 ] || break
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   if [ -n "$status" ] && [[ $status != *not-installed ]]; then
     echo "install-check: $p is already on this machine ($status); not touching it" >&2
     exit 1
   fi
 done
-[ ! -e "$qvx_type" ] || { echo "install-check: $qvx_type is already there" >&2; exit 1; }
+[ "$installed" = 1 ] || [ ! -e "$qvx_type" ] || { echo "install-check: $qvx_type is already there" >&2; exit 1; }
 modules_before=$(grep '^"/' "$cache" | sort)
 cc -o "$work/pixbuf_open" "$src/tests/packages/pixbuf_open.c" $(pkg-config --cflags --libs gdk-pixbuf-2.0)
 for q in 5 6; do
@@ -42,10 +48,12 @@ for q in 5 6; do
 done
 
 purge() { dpkg_locked --purge "${packages[@]}" >"$work/purge.log" 2>&1; }
-trap purge EXIT
-trap 'exit 130' INT TERM HUP
-echo "install-check: dpkg -i ${debs[*]##*/}"
-dpkg_locked -i "${debs[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+if [ "$installed" = 0 ]; then
+  trap purge EXIT
+  trap 'exit 130' INT TERM HUP
+  echo "install-check: dpkg -i ${debs[*]##*/}"
+  dpkg_locked -i "${debs[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+fi
 
 # The command, its manual page and its completion.
 for p in "${packages[@]}"; do
@@ -82,6 +90,11 @@ command=${command//%o/$work/thumbnail.png}
 bare sh -c "$command" || failed "thumbnailer: $command"
 read -r w h < <(bare "$work/pixbuf_open" "$work/thumbnail.png" || echo 0 0)
 [ "$(( w > h ? w : h ))" -eq 64 ] || failed "the thumbnail is $w x $h"
+
+if [ "$installed" = 1 ]; then
+  [ "$fail" -eq 0 ] && echo "install-check: the installed packages work"
+  exit "$fail"
+fi
 
 # Purged: nothing of ours left, the caches as they were.
 ours=$(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
