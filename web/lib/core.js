@@ -8,7 +8,7 @@ export const DEFAULT_MAX_PIXELS = 2 ** 28;
 // The bytes info() copies: enough for every header form.
 const HEADER_BYTES = 64;
 
-const REASONS = { 2: 'not-qvx', 3: 'truncated', 4: 'no-memory', 16: 'too-large' };
+const REASONS = { 2: 'not-qvx', 3: 'truncated', 4: 'no-memory' };
 const MESSAGES = {
   'not-qvx': 'not a QVX picture',
   truncated: 'the picture data ends before its last row',
@@ -47,20 +47,26 @@ function dpiOf(ppm) {
   return ppm > 0 ? Math.round(ppm * 2.54) / 100 : null;
 }
 
+// The most bytes a picture's RGBA data may take: what one typed array
+// holds in every engine the package runs on.
+const MAX_DATA_BYTES = 2 ** 32 - 1;
+
+// The bytes copied into the instance before the headers are known.
+const HEAD_PIECE = 64 * 1024;
+
 // The decoder over an instance of qvx.wasm.
 export function createQvx(instance) {
   const w = instance.exports;
   if (w._initialize) w._initialize();
 
-  function open(maxPixels, streamed) {
-    const handle = w.qvx_open(maxPixels, streamed ? 1 : 0);
+  function open() {
+    const handle = w.qvx_open();
     if (!handle) throw new QvxError('no-memory');
     return handle;
   }
 
   // Copies bytes to the decode's input; false when no memory is left for them.
   function load(handle, bytes) {
-    if (bytes.length > 0xffffffff) return false;
     const at = w.qvx_input(handle, bytes.length);
     if (!at && bytes.length > 0) return false;
     new Uint8Array(w.memory.buffer, at, bytes.length).set(bytes);
@@ -78,50 +84,14 @@ export function createQvx(instance) {
     };
   }
 
-  // Copies rows [y, y + rows) of the decoded pixels out of the instance.
-  function rowsOf(handle, width, y, rows) {
-    const start = w.qvx_pixels(handle) + 4 * width * y;
-    return new Uint8ClampedArray(w.memory.buffer, start, 4 * width * rows).slice();
-  }
-
-  function picture(handle) {
-    const result = describe(handle);
-    result.data = rowsOf(handle, result.width, 0, result.height);
-    return result;
-  }
-
-  function decode(input, options) {
-    const bytes = bytesOf(input);
-    const handle = open(limitOf(options), false);
-    try {
-      if (!load(handle, bytes)) throw new QvxError('no-memory');
-      const status = w.qvx_decode(handle, bytes.length);
-      if (status !== 0) throw new QvxError(reasonOf(status));
-      return picture(handle);
-    } finally {
-      w.qvx_close(handle);
-    }
-  }
-
-  function info(input) {
-    const bytes = bytesOf(input);
-    const handle = open(0, false);
-    try {
-      const head = bytes.subarray(0, HEADER_BYTES);
-      if (!load(handle, head)) throw new QvxError('no-memory');
-      const status = w.qvx_info(handle, head.length);
-      if (status !== 0) throw new QvxError(reasonOf(status));
-      return describe(handle);
-    } finally {
-      w.qvx_close(handle);
-    }
-  }
-
-  function createDecoder(options) {
+  // A decode fed piece by piece; total is the file's whole length when it
+  // is known, so that a short file is refused before its picture is made.
+  function decoder(options, total) {
+    const maxPixels = limitOf(options);
     const onHeader = options && options.onHeader;
     const onRows = options && options.onRows;
-    let handle = open(limitOf(options), true);
-    let header = null, rowsDone = 0, failure = null;
+    let handle = open();
+    let header = null, data = null, bytes = null, rowsDone = 0, piece = 0, failure = null;
 
     function release() {
       if (handle) w.qvx_close(handle);
@@ -132,52 +102,105 @@ export function createQvx(instance) {
       failure = new QvxError(reason);
       throw failure;
     }
+    function check(status) {
+      if (status !== 0) fail(reasonOf(status));
+    }
     function usable() {
       if (failure) throw failure;
       if (!handle) throw new Error('the decoder has ended');
     }
-    // Tells the caller what the last piece completed.
-    function report() {
-      if (!header && w.qvx_known(handle)) {
-        header = describe(handle);
-        if (onHeader) onHeader(header);
+
+    // The headers are in: the picture is refused, or made before any row.
+    function begin() {
+      const picture = describe(handle);
+      const pixels = picture.width * picture.height;
+      if (total !== undefined && w.qvx_picture_bytes(handle) > total) fail('truncated');
+      if (pixels > maxPixels) fail('too-large');
+      if (4 * pixels > MAX_DATA_BYTES) fail('no-memory');
+      try {
+        data = new Uint8ClampedArray(4 * pixels);
+      } catch {
+        fail('no-memory');
       }
+      bytes = new Uint8Array(data.buffer);
+      check(w.qvx_begin(handle));
+      piece = w.qvx_piece_bytes(handle);
+      header = picture;
+      if (onHeader) onHeader({ ...header });
+      collect();
+    }
+
+    // Copies the rows completed since the last look out of the ring.
+    function collect() {
       const done = w.qvx_rows_done(handle);
       if (done === rowsDone) return;
-      const rows = done - rowsDone;
+      const rows = done - rowsDone, rowBytes = 4 * header.width;
       // Rows go top row first: a bottom-up file fills the picture from the bottom.
       const y = header.topDown ? rowsDone : header.height - done;
+      const ring = w.qvx_ring(handle), ringRows = w.qvx_ring_rows(handle), memory = w.memory.buffer;
+      for (let row = y; row < y + rows; ) {
+        const slot = row % ringRows, run = Math.min(y + rows - row, ringRows - slot);
+        bytes.set(new Uint8Array(memory, ring + slot * rowBytes, run * rowBytes), row * rowBytes);
+        row += run;
+      }
       rowsDone = done;
-      if (onRows) onRows({ y, width: header.width, height: rows, data: rowsOf(handle, header.width, y, rows) });
+      if (onRows) onRows({ y, width: header.width, height: rows, data: data.slice(y * rowBytes, (y + rows) * rowBytes) });
     }
 
     return {
       get info() {
-        return header;
+        return header && { ...header };
       },
       get rowsDone() {
         return rowsDone;
       },
       push(chunk) {
         usable();
-        const bytes = bytesOf(chunk);
-        if (!load(handle, bytes)) fail('no-memory');
-        const status = w.qvx_feed(handle, bytes.length);
-        if (status !== 0) fail(reasonOf(status));
-        report();
+        let rest = bytesOf(chunk);
+        // Bytes after the last row are not taken.
+        while (rest.length > 0 && !(header && rowsDone === header.height)) {
+          const part = rest.subarray(0, header ? piece : HEAD_PIECE);
+          if (!load(handle, part)) fail('no-memory');
+          check(w.qvx_feed(handle, part.length));
+          rest = rest.subarray(w.qvx_used(handle));
+          if (header) collect();
+          else if (w.qvx_known(handle)) begin();
+        }
       },
       end() {
         usable();
-        const status = w.qvx_finish(handle);
-        if (status !== 0) fail(reasonOf(status));
-        const result = picture(handle);
+        check(w.qvx_finish(handle));
         release();
-        return result;
+        return { ...header, data };
       },
       close() {
         release();
       },
     };
+  }
+
+  function decode(input, options) {
+    const bytes = bytesOf(input);
+    const whole = decoder({ maxPixels: limitOf(options) }, bytes.length);
+    whole.push(bytes);
+    return whole.end();
+  }
+
+  function info(input) {
+    const head = bytesOf(input).subarray(0, HEADER_BYTES);
+    const handle = open();
+    try {
+      if (!load(handle, head)) throw new QvxError('no-memory');
+      const status = w.qvx_info(handle, head.length);
+      if (status !== 0) throw new QvxError(reasonOf(status));
+      return describe(handle);
+    } finally {
+      w.qvx_close(handle);
+    }
+  }
+
+  function createDecoder(options) {
+    return decoder(options);
   }
 
   return { decode, info, createDecoder };

@@ -2,9 +2,13 @@
 // answers with a status; nothing here aborts or traps on a bad picture, so
 // one instance serves any number of decodes.
 //
-// A decode (whole or streamed) lives in a WebDecode that JavaScript holds
-// by its address: the push decoder, the picture once its headers are in,
-// and the RGBA rows, top row first, which JavaScript copies out.
+// A decode lives in a WebDecode that JavaScript holds by its address: the
+// push decoder, the picture once its headers are in, a buffer for the
+// caller's bytes and a ring of a few RGBA rows. The rows never fill a
+// picture-sized block here: JavaScript copies each row out of the ring into
+// the picture it hands its caller, before the ring comes round to it again.
+// So a decode costs the instance a few hundred KiB whatever the picture's
+// size, and every byte is touched once in the instance's memory.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,70 +20,45 @@
 
 namespace {
 
-// The answers JavaScript sees: the core's statuses, and a picture over the
-// caller's pixel limit.
-enum WebStatus {
-  kWebOk = 0,
-  kWebNotQvx = kQvxNotQvx,
-  kWebTruncated = kQvxTruncated,
-  kWebNoMemory = kQvxNoMemory,
-  kWebTooLarge = 16,
-};
+const uint64_t kRingBytes = 256 * 1024;  // about this much of RGBA rows, at least two rows
 
-struct WebDecode {
-  QvxPush* push;
-  double maxPixels;       // pictures of more pixels are refused
-  int32_t status;         // the first failure, else kWebOk
-  bool known;             // the headers are in
+// What JavaScript reads of the picture.
+struct WebPicture {
+  bool known;  // the headers are in
   uint32_t width;
   uint32_t rows;
   uint32_t bits;
   bool topDown;
   int32_t xPelsPerMeter;
   int32_t yPelsPerMeter;
-  uint8_t* pixels;        // rows * width * 4 bytes, top row first
-  uint64_t pixelBytes;
-  uint8_t* input;         // the caller's bytes are copied here before a call
+  uint64_t pictureBytes;  // bytes up to the end of the last row
+};
+
+struct WebDecode {
+  QvxPush* push;
+  WebPicture picture;
+  int32_t status;    // the first failure, else kQvxOk
+  uint64_t used;     // bytes the last feed took
+  uint8_t* input;    // the caller's bytes are copied here before a call
   uint32_t inputBytes;
+  uint8_t* ring;     // ringRows rows of 4 * width bytes; target row y in slot y % ringRows
+  uint32_t ringRows;
+  uint64_t rowBytes;
 };
 
 int32_t Refuse(WebDecode* decode, int32_t status) {
-  if (decode->status == kWebOk) decode->status = status;
+  if (decode->status == kQvxOk) decode->status = status;
   return decode->status;
 }
 
-// The headers are in: takes the picture's description and, within the
-// limits, memory for its rows.
-int32_t Prepare(WebDecode* decode, const QvxPictureInfo& info, QvxRowTarget* target) {
-  decode->known = true;
-  decode->width = static_cast<uint32_t>(info.width);
-  decode->rows = info.rows;
-  decode->bits = info.bits;
-  decode->topDown = info.topDown;
-  decode->xPelsPerMeter = info.xPelsPerMeter;
-  decode->yPelsPerMeter = info.yPelsPerMeter;
-  uint64_t pixels = static_cast<uint64_t>(decode->width) * decode->rows;
-  if (static_cast<double>(pixels) > decode->maxPixels) return Refuse(decode, kWebTooLarge);
-  decode->pixelBytes = 4 * pixels;
-  if (decode->pixelBytes > SIZE_MAX / 2) return Refuse(decode, kWebNoMemory);
-  decode->pixels = static_cast<uint8_t*>(std::malloc(decode->pixelBytes));
-  if (decode->pixels == nullptr) return Refuse(decode, kWebNoMemory);
-  target->pixels = decode->pixels;
-  target->stride = 4 * static_cast<uint64_t>(decode->width);
-  return kWebOk;
-}
-
-QvxRowSpec RgbaRows() {
-  QvxRowSpec wanted = {};
-  wanted.layout = kQvxRgba8;
-  wanted.topFirst = true;
-  return wanted;
-}
-
-QvxStatus PrepareWhole(void* context, const QvxPictureInfo& info, QvxRowTarget* target) {
+uint8_t* RingRow(void* context, uint32_t y) {
   WebDecode* decode = static_cast<WebDecode*>(context);
-  // The core passes a refusal back as it is; the decode keeps the reason.
-  return Prepare(decode, info, target) == kWebOk ? kQvxOk : kQvxStopped;
+  return decode->ring + (y % decode->ringRows) * decode->rowBytes;
+}
+
+void Describe(WebDecode* decode, const QvxPictureInfo& info) {
+  decode->picture = {true, static_cast<uint32_t>(info.width), info.rows, info.bits, info.topDown,
+                     info.xPelsPerMeter, info.yPelsPerMeter, info.pictureBytes};
 }
 
 }  // namespace
@@ -94,17 +73,17 @@ WEB_EXPORT("qvx_input") uint8_t* QvxWebInput(WebDecode* decode, uint32_t bytes) 
   return grown;
 }
 
-// A decode; streamed when streamed is nonzero. Null without memory.
-WEB_EXPORT("qvx_open") WebDecode* QvxWebOpen(double maxPixels, int32_t streamed) {
+// A decode into RGBA rows, top row first. Null without memory.
+WEB_EXPORT("qvx_open") WebDecode* QvxWebOpen() {
   WebDecode* decode = static_cast<WebDecode*>(std::calloc(1, sizeof(WebDecode)));
   if (decode == nullptr) return nullptr;
-  decode->maxPixels = maxPixels;
-  if (streamed) {
-    decode->push = QvxPushCreate(RgbaRows());
-    if (decode->push == nullptr) {
-      std::free(decode);
-      return nullptr;
-    }
+  QvxRowSpec wanted = {};
+  wanted.layout = kQvxRgba8;
+  wanted.topFirst = true;
+  decode->push = QvxPushCreate(wanted);
+  if (decode->push == nullptr) {
+    std::free(decode);
+    return nullptr;
   }
   return decode;
 }
@@ -112,62 +91,79 @@ WEB_EXPORT("qvx_open") WebDecode* QvxWebOpen(double maxPixels, int32_t streamed)
 WEB_EXPORT("qvx_close") void QvxWebClose(WebDecode* decode) {
   if (decode == nullptr) return;
   QvxPushDestroy(decode->push);
-  std::free(decode->pixels);
+  std::free(decode->ring);
   std::free(decode->input);
   std::free(decode);
 }
 
-// Decodes the size bytes at the decode's input as one whole picture.
-WEB_EXPORT("qvx_decode") int32_t QvxWebDecode(WebDecode* decode, uint32_t size) {
-  QvxSource source = QvxMemorySource(decode->input, size);
-  QvxStatus status = QvxDecodeRows(source, RgbaRows(), PrepareWhole, decode);
-  return status == kQvxOk ? decode->status : Refuse(decode, status == kQvxStopped ? kWebNotQvx : status);
-}
-
-// Feeds the size bytes at the decode's input to a streamed decode. Once
-// the headers are in, the rows get their memory and the rest of the piece
-// goes on. kWebOk while the decode may go on.
+// Feeds the size bytes at the decode's input. The feed stops once the
+// headers are in (qvx_used tells how far it got), so that the caller can
+// look at the picture before qvx_begin; from then on it takes at most
+// qvx_piece_bytes a call. kQvxOk while the decode may go on.
 WEB_EXPORT("qvx_feed") int32_t QvxWebFeed(WebDecode* decode, uint32_t size) {
-  const uint8_t* bytes = decode->input;
-  uint64_t left = size;
-  while (decode->status == kWebOk && left > 0) {
-    uint64_t used = 0;
-    QvxPushEvent event = QvxPushFeed(decode->push, bytes, left, &used);
-    bytes += used, left -= used;
-    if (event == kQvxPushFailed) return Refuse(decode, QvxPushStatus(decode->push));
-    if (event == kQvxPushFinished) break;
-    if (event != kQvxPushHeader) continue;
-    QvxRowTarget target = {};
-    if (Prepare(decode, *QvxPushInfo(decode->push), &target) != kWebOk) break;
-    QvxStatus status = QvxPushSetTarget(decode->push, target);
-    if (status != kQvxOk) return Refuse(decode, status);
-  }
-  return decode->status;
+  decode->used = 0;
+  if (decode->status != kQvxOk) return decode->status;
+  QvxPushEvent event = QvxPushFeed(decode->push, decode->input, size, &decode->used);
+  if (event == kQvxPushHeader) Describe(decode, *QvxPushInfo(decode->push));
+  return event == kQvxPushFailed ? Refuse(decode, QvxPushStatus(decode->push)) : kQvxOk;
 }
 
-// The input has ended: kWebOk when every row is in.
+WEB_EXPORT("qvx_used") uint32_t QvxWebUsed(const WebDecode* decode) { return static_cast<uint32_t>(decode->used); }
+
+// The headers are in and the caller takes the picture: the ring is made
+// and the rows may come.
+WEB_EXPORT("qvx_begin") int32_t QvxWebBegin(WebDecode* decode) {
+  if (decode->status != kQvxOk) return decode->status;
+  const QvxPictureInfo* info = QvxPushInfo(decode->push);
+  if (info == nullptr) return Refuse(decode, kQvxNotQvx);
+  decode->rowBytes = info->rowBytes;
+  uint64_t rows = 1 + kRingBytes / decode->rowBytes;
+  decode->ringRows = static_cast<uint32_t>(rows < info->rows ? rows : info->rows);
+  if (decode->ringRows < 2) decode->ringRows = 2;
+  uint64_t bytes = decode->ringRows * decode->rowBytes;
+  decode->ring = bytes <= SIZE_MAX / 2 ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes))) : nullptr;
+  if (decode->ring == nullptr) return Refuse(decode, kQvxNoMemory);
+  QvxRowTarget target = {};
+  target.row = RingRow;
+  target.context = decode;
+  QvxStatus status = QvxPushSetTarget(decode->push, target);
+  return status == kQvxOk ? kQvxOk : Refuse(decode, status);
+}
+
+// The most bytes one feed may take once the rows come: they complete at
+// most ringRows - 1 rows, so no row is overwritten before it is copied out.
+WEB_EXPORT("qvx_piece_bytes") uint32_t QvxWebPieceBytes(const WebDecode* decode) {
+  uint64_t bytes = (decode->ringRows - 1) * QvxPushInfo(decode->push)->sourceStride;
+  return static_cast<uint32_t>(bytes < UINT32_MAX ? bytes : UINT32_MAX);
+}
+
+// The input has ended: kQvxOk when every row is in.
 WEB_EXPORT("qvx_finish") int32_t QvxWebFinish(WebDecode* decode) {
-  if (decode->status != kWebOk) return decode->status;
+  if (decode->status != kQvxOk) return decode->status;
   QvxStatus status = QvxPushEnd(decode->push);
-  return status == kQvxOk ? kWebOk : Refuse(decode, status);
+  return status == kQvxOk ? kQvxOk : Refuse(decode, status);
 }
 
 // Stored rows completed so far.
-WEB_EXPORT("qvx_rows_done") uint32_t QvxWebRowsDone(const WebDecode* decode) {
-  return decode->push != nullptr ? QvxPushRowsDone(decode->push) : decode->rows;
+WEB_EXPORT("qvx_rows_done") uint32_t QvxWebRowsDone(const WebDecode* decode) { return QvxPushRowsDone(decode->push); }
+WEB_EXPORT("qvx_ring") uint8_t* QvxWebRing(const WebDecode* decode) { return decode->ring; }
+WEB_EXPORT("qvx_ring_rows") uint32_t QvxWebRingRows(const WebDecode* decode) { return decode->ringRows; }
+
+// The picture, once the headers are in (qvx_known).
+WEB_EXPORT("qvx_known") int32_t QvxWebKnown(const WebDecode* decode) { return decode->picture.known; }
+WEB_EXPORT("qvx_width") uint32_t QvxWebWidth(const WebDecode* decode) { return decode->picture.width; }
+WEB_EXPORT("qvx_height") uint32_t QvxWebHeight(const WebDecode* decode) { return decode->picture.rows; }
+WEB_EXPORT("qvx_bits") uint32_t QvxWebBits(const WebDecode* decode) { return decode->picture.bits; }
+WEB_EXPORT("qvx_top_down") int32_t QvxWebTopDown(const WebDecode* decode) { return decode->picture.topDown; }
+WEB_EXPORT("qvx_x_ppm") int32_t QvxWebXPpm(const WebDecode* decode) { return decode->picture.xPelsPerMeter; }
+WEB_EXPORT("qvx_y_ppm") int32_t QvxWebYPpm(const WebDecode* decode) { return decode->picture.yPelsPerMeter; }
+// As a double: the bytes may pass 4 GiB.
+WEB_EXPORT("qvx_picture_bytes") double QvxWebPictureBytes(const WebDecode* decode) {
+  return static_cast<double>(decode->picture.pictureBytes);
 }
 
-WEB_EXPORT("qvx_known") int32_t QvxWebKnown(const WebDecode* decode) { return decode->known; }
-WEB_EXPORT("qvx_width") uint32_t QvxWebWidth(const WebDecode* decode) { return decode->width; }
-WEB_EXPORT("qvx_height") uint32_t QvxWebHeight(const WebDecode* decode) { return decode->rows; }
-WEB_EXPORT("qvx_bits") uint32_t QvxWebBits(const WebDecode* decode) { return decode->bits; }
-WEB_EXPORT("qvx_top_down") int32_t QvxWebTopDown(const WebDecode* decode) { return decode->topDown; }
-WEB_EXPORT("qvx_x_ppm") int32_t QvxWebXPpm(const WebDecode* decode) { return decode->xPelsPerMeter; }
-WEB_EXPORT("qvx_y_ppm") int32_t QvxWebYPpm(const WebDecode* decode) { return decode->yPelsPerMeter; }
-WEB_EXPORT("qvx_pixels") uint8_t* QvxWebPixels(const WebDecode* decode) { return decode->pixels; }
-
 // The picture from its headers alone (the size bytes at the decode's
-// input), as a decode would see it, without its rows.
+// input), as a decode would see it; the colour table is not needed.
 WEB_EXPORT("qvx_info") int32_t QvxWebInfo(WebDecode* decode, uint32_t size) {
   QvxHeader header;
   QvxOptions options = {};
@@ -175,13 +171,9 @@ WEB_EXPORT("qvx_info") int32_t QvxWebInfo(WebDecode* decode, uint32_t size) {
   QvxPlan plan;
   if (QvxReadHeader(decode->input, size, &header) != kQvxOk || !QvxIsSupported(header, false, 0) ||
       QvxPlanDecode(header, options, UINT64_MAX, &plan) != kQvxOk || plan.rows > INT32_MAX)
-    return Refuse(decode, kWebNotQvx);
-  decode->known = true;
-  decode->width = static_cast<uint32_t>(plan.width);
-  decode->rows = static_cast<uint32_t>(plan.rows);
-  decode->bits = plan.bits;
-  decode->topDown = plan.height < 0;
-  decode->xPelsPerMeter = header.biXPelsPerMeter;
-  decode->yPelsPerMeter = header.biYPelsPerMeter;
-  return kWebOk;
+    return Refuse(decode, kQvxNotQvx);
+  decode->picture = {true, static_cast<uint32_t>(plan.width), static_cast<uint32_t>(plan.rows), plan.bits,
+                     plan.height < 0, header.biXPelsPerMeter, header.biYPelsPerMeter,
+                     plan.pixelOffset + plan.sourceStride * plan.rows};
+  return kQvxOk;
 }
