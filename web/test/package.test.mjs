@@ -1,8 +1,9 @@
 // The npm package under Node: every sample and seed whole and streamed
-// against `tavko decode`, the reasons of refused files, the instance after a
-// refusal, and the package as npm packs it.
+// against `tavko decode`, mutated seeds, the reasons of refused files, the
+// instance after a refusal, and the package as npm packs it.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
@@ -81,6 +82,30 @@ test('every sample and seed, whole and streamed, as tavko decodes it', () => {
       assert.ok(Buffer.from(drawn).equals(Buffer.from(want.rgba)), `${name} in pieces of ${chunk}: rows`);
     }
   }
+});
+
+test('mutated seeds give a picture or a QvxError, the same whole and streamed', () => {
+  let state = 7;
+  const random = (n) => ((state = (Math.imul(state, 1103515245) + 12345) >>> 0) >>> 8) % n;
+  const options = { maxPixels: 2 ** 22 };
+  const outcome = (run) => {
+    try {
+      return createHash('sha256').update(run().data).digest('hex');
+    } catch (error) {
+      assert.ok(error instanceof QvxError, `not a QvxError: ${error && error.stack}`);
+      return 'refused';
+    }
+  };
+  for (const file of pictures()) {
+    const original = readFileSync(file);
+    for (let round = 0; round < 4; round++) {
+      const bytes = Uint8Array.from(original);
+      for (let flip = 0; flip < 3; flip++) bytes[random(Math.min(bytes.length, 128))] ^= 1 << random(8);
+      const whole = outcome(() => decode(bytes, options));
+      assert.equal(outcome(() => stream(bytes, 7, options).picture), whole, `${basename(file)}, round ${round}`);
+    }
+  }
+  assertUsable();
 });
 
 test('refused files say why, whole and streamed, and the next decode works', () => {

@@ -1,7 +1,8 @@
 // The viewer page in a real headless Chromium, served from 127.0.0.1:
 // pictures opened through the file input and by a drop, each canvas's
 // pixels against `tavko decode`, the message for bad files, a PNG saved
-// with one click, no request beyond the page's own files, and a screenshot.
+// with one click, no request beyond the page's own files, a screenshot; and
+// the page opened from its folder on disk.
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createHash } from 'node:crypto';
@@ -98,8 +99,22 @@ test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not insta
     const foreign = page.requests.filter((url) => !url.startsWith(`${server.origin}/`) && !url.startsWith('blob:'));
     assert.deepEqual(foreign, []);
 
+    // The whole page, for the documentation.
+    const height = await page.evaluate('document.documentElement.scrollHeight');
+    await browser.send('Emulation.setDeviceMetricsOverride', { width: 1280, height, deviceScaleFactor: 1, mobile: false },
+      page.session);
     const { data } = await browser.send('Page.captureScreenshot', { format: 'png' }, page.session);
     writeFileSync(join(outDir, 'viewer.png'), Buffer.from(data, 'base64'));
+
+    // Opened from its folder, with no server, it works the same.
+    const local = await openPage(browser, `file://${join(packageDir, 'viewer/index.html')}`);
+    const input = await browser.send('Runtime.evaluate', { expression: "document.getElementById('files')" },
+      local.session);
+    await browser.send('DOM.setFileInputFiles', { files: [join(sourceDir, 'samples/card24.qvx')],
+      objectId: input.result.objectId }, local.session);
+    await local.evaluate(SETTLED(1));
+    const [card] = await local.evaluate(CARDS);
+    assert.equal(card.digest, digestOf('card24.qvx'), 'from a folder: canvas pixels');
   } finally {
     await browser.close();
     server.close();
