@@ -38,7 +38,8 @@ function bytesOf(input) {
 
 function limitOf(options) {
   const maxPixels = options && options.maxPixels !== undefined ? options.maxPixels : DEFAULT_MAX_PIXELS;
-  if (typeof maxPixels !== 'number' || !(maxPixels >= 0)) throw new TypeError('maxPixels must be a number of at least 0');
+  if (typeof maxPixels !== 'number' || !(maxPixels >= 0))
+    throw new TypeError('maxPixels must be a number of at least 0');
   return maxPixels;
 }
 
@@ -58,6 +59,11 @@ const HEAD_PIECE = 64 * 1024;
 export function createQvx(instance) {
   const w = instance.exports;
   if (w._initialize) w._initialize();
+
+  // A decoder dropped without end() or close() gives its memory back once
+  // it is collected.
+  const dropped =
+    typeof FinalizationRegistry === 'function' ? new FinalizationRegistry((handle) => w.qvx_close(handle)) : null;
 
   function open() {
     const handle = w.qvx_open();
@@ -95,6 +101,7 @@ export function createQvx(instance) {
 
     function release() {
       if (handle) w.qvx_close(handle);
+      if (handle && dropped) dropped.unregister(api);
       handle = 0;
     }
     function fail(reason) {
@@ -144,10 +151,11 @@ export function createQvx(instance) {
         row += run;
       }
       rowsDone = done;
-      if (onRows) onRows({ y, width: header.width, height: rows, data: data.slice(y * rowBytes, (y + rows) * rowBytes) });
+      if (onRows)
+        onRows({ y, width: header.width, height: rows, data: data.slice(y * rowBytes, (y + rows) * rowBytes) });
     }
 
-    return {
+    const api = {
       get info() {
         return header && { ...header };
       },
@@ -177,6 +185,8 @@ export function createQvx(instance) {
         release();
       },
     };
+    if (dropped) dropped.register(api, handle, api);
+    return api;
   }
 
   function decode(input, options) {

@@ -50,7 +50,8 @@ export async function launch({ width = 1280, height = 900 } = {}) {
     '--no-default-browser-check', '--disable-extensions', '--disable-background-networking', '--disable-sync',
     '--disable-component-update', '--disable-gpu', '--mute-audio', `--window-size=${width},${height}`];
   if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
-  const child = spawn(chromiumPath(), [...args, 'about:blank'], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+  const stdio = ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'];
+  const child = spawn(chromiumPath(), [...args, 'about:blank'], { stdio });
   let log = '';
   child.stderr.on('data', (data) => (log = (log + data).slice(-4000)));
   const pending = new Map(), listeners = new Map();
@@ -108,7 +109,8 @@ export async function openPage(browser, url, { width = 1280, height = 900 } = {}
   await browser.send('Network.enable', {}, session);
   await browser.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile: false },
     session);
-  const loaded = new Promise((resolve) => browser.on('Page.loadEventFired', (_, from) => from === session && resolve()));
+  const loaded = new Promise((resolve) =>
+    browser.on('Page.loadEventFired', (_, from) => from === session && resolve()));
   await browser.send('Page.navigate', { url }, session);
   await loaded;
   // Evaluates an expression in the page, awaiting a promise it gives.

@@ -7,6 +7,8 @@ import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
+import v8 from 'node:v8';
+import vm from 'node:vm';
 
 import { expectedPixels, packageDir, pictures, sourceDir, withSize } from './helpers.mjs';
 
@@ -144,11 +146,40 @@ test('a decoder after a refusal repeats it, and one that ended says so', () => {
   assert.throws(() => done.push(card24), /ended/);
 });
 
+test('decodes, refusals and abandoned decoders leave no memory taken in the instance', async () => {
+  const { createQvx } = await import(join(packageDir, 'lib/core.js'));
+  const { instance } = await WebAssembly.instantiate(readFileSync(join(packageDir, 'lib/qvx.wasm')));
+  const qvx = createQvx(instance);
+  const round = () => {
+    for (let i = 0; i < 50; i++) {
+      qvx.decode(card24);
+      assert.throws(() => qvx.decode(card24.subarray(0, 5000)), QvxError);
+      qvx.createDecoder().push(card24.subarray(0, 9000));
+      qvx.info(card24);
+    }
+  };
+  // The dropped decoders are collected between rounds.
+  v8.setFlagsFromString('--expose-gc');
+  const collect = vm.runInNewContext('gc');
+  const settle = async () => {
+    collect();
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  };
+  round();
+  await settle();
+  const taken = instance.exports.memory.buffer.byteLength;
+  for (let i = 0; i < 4; i++) {
+    round();
+    await settle();
+  }
+  assert.equal(instance.exports.memory.buffer.byteLength, taken);
+});
+
 test('npm packs the package with its module', { skip: !hasNpm() && 'npm is not installed' }, () => {
   const [packed] = JSON.parse(execFileSync('npm', ['pack', '--dry-run', '--json'], { cwd: packageDir }).toString());
   const files = new Map(packed.files.map((file) => [file.path, file.size]));
-  for (const path of ['package.json', 'index.d.ts', 'lib/node.js', 'lib/browser.js', 'lib/core.js', 'viewer/index.html'])
-    assert.ok(files.has(path), path);
+  const wanted = ['package.json', 'index.d.ts', 'lib/node.js', 'lib/browser.js', 'lib/core.js', 'viewer/qvx-worker.js'];
+  for (const path of wanted) assert.ok(files.has(path), path);
   assert.ok(files.get('lib/qvx.wasm') <= 96 * 1024, `qvx.wasm: ${files.get('lib/qvx.wasm')} bytes`);
   console.log(`${packed.filename}: ${packed.size} bytes packed, ${packed.unpackedSize} unpacked, ` +
     `qvx.wasm ${files.get('lib/qvx.wasm')} bytes`);

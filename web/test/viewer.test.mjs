@@ -61,7 +61,8 @@ test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not insta
     ['notes.qvx', readFileSync(join(scratch, 'notes.qvx')).toString('base64')],
   ];
   const expected = expectedPixels(samples.map((name) => join(sourceDir, 'samples', name)));
-  const digestOf = (name) => createHash('sha256').update(expected.get(join(sourceDir, 'samples', name)).rgba).digest('hex');
+  const digestOf = (name) =>
+    createHash('sha256').update(expected.get(join(sourceDir, 'samples', name)).rgba).digest('hex');
 
   const server = await serve({ '/': `${join(packageDir, 'viewer')}/` });
   const browser = await launch();
@@ -101,8 +102,8 @@ test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not insta
 
     // The whole page, for the documentation.
     const height = await page.evaluate('document.documentElement.scrollHeight');
-    await browser.send('Emulation.setDeviceMetricsOverride', { width: 1280, height, deviceScaleFactor: 1, mobile: false },
-      page.session);
+    const metrics = { width: 1280, height, deviceScaleFactor: 1, mobile: false };
+    await browser.send('Emulation.setDeviceMetricsOverride', metrics, page.session);
     const { data } = await browser.send('Page.captureScreenshot', { format: 'png' }, page.session);
     writeFileSync(join(outDir, 'viewer.png'), Buffer.from(data, 'base64'));
 
