@@ -2,7 +2,7 @@
 // pictures opened through the file input and by a drop, each canvas's
 // pixels against `tavko decode`, the message for bad files, a PNG saved
 // with one click, no request beyond the page's own files, a screenshot; and
-// the page opened from its folder on disk.
+// the page opened from its folder on disk; and the package's browser module.
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createHash } from 'node:crypto';
@@ -50,7 +50,7 @@ const DROP = (files) => `(() => {
   zone.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
 })()`;
 
-test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not installed', timeout: 300000 }, async () => {
+test('the viewer and the browser module in Chromium', { skip: !chromiumPath() && 'chromium is not installed', timeout: 300000 }, async () => {
   const scratch = mkdtempSync(join(tmpdir(), 'tavko-viewer-'));
   const card24 = readFileSync(join(sourceDir, 'samples/card24.qvx'));
   writeFileSync(join(scratch, 'cut.qvx'), card24.subarray(0, 30000));
@@ -64,7 +64,15 @@ test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not insta
   const digestOf = (name) =>
     createHash('sha256').update(expected.get(join(sourceDir, 'samples', name)).rgba).digest('hex');
 
-  const server = await serve({ '/': `${join(packageDir, 'viewer')}/` });
+  // The package's browser module, as a page imports it.
+  const modulePage = `<script type="module">
+    import { decode } from '/package/lib/browser.js';
+    const bytes = new Uint8Array(await (await fetch('/samples/card24.qvx')).arrayBuffer());
+    const hash = new Uint8Array(await crypto.subtle.digest('SHA-256', decode(bytes).data));
+    window.digest = [...hash].map((b) => b.toString(16).padStart(2, '0')).join('');
+  </script>`;
+  const server = await serve({ '/package/': `${packageDir}/`, '/samples/': `${join(sourceDir, 'samples')}/`,
+    '/': `${join(packageDir, 'viewer')}/` }, { '/module.html': modulePage });
   const browser = await launch();
   try {
     const page = await openPage(browser, `${server.origin}/index.html`);
@@ -106,6 +114,13 @@ test('the viewer in Chromium', { skip: !chromiumPath() && 'chromium is not insta
     await browser.send('Emulation.setDeviceMetricsOverride', metrics, page.session);
     const { data } = await browser.send('Page.captureScreenshot', { format: 'png' }, page.session);
     writeFileSync(join(outDir, 'viewer.png'), Buffer.from(data, 'base64'));
+
+    const module = await openPage(browser, `${server.origin}/module.html`);
+    const digest = await module.evaluate(`new Promise((resolve) => {
+      const wait = () => (window.digest ? resolve(window.digest) : setTimeout(wait, 50));
+      wait();
+    })`);
+    assert.equal(digest, digestOf('card24.qvx'), 'the browser module');
 
     // Opened from its folder, with no server, it works the same.
     const local = await openPage(browser, `file://${join(packageDir, 'viewer/index.html')}`);
