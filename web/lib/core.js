@@ -48,8 +48,8 @@ function dpiOf(ppm) {
   return ppm > 0 ? Math.round(ppm * 2.54) / 100 : null;
 }
 
-// The most bytes a picture's RGBA data may take: what one typed array
-// holds in every engine the package runs on.
+// The most bytes a picture's RGBA data may take: 4 GiB less a byte, which
+// one typed array holds in every engine the package runs on.
 const MAX_DATA_BYTES = 2 ** 32 - 1;
 
 // The bytes copied into the instance before the headers are known.
