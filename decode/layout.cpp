@@ -108,6 +108,28 @@ TAVKO_SSSE3 uint64_t From24Ssse3(const uint8_t* src, uint8_t* dst, uint64_t coun
 }
 #endif
 
+#if TAVKO_ROWS_WASM
+// The same byte orders with WebAssembly's swizzle (indices of 16 and more,
+// here -1, give 0).
+template <int L>
+v128_t Spread24() {
+  return L == kQvxBgra8 ? wasm_i8x16_make(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1)
+                        : wasm_i8x16_make(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+}
+
+// 24-bit pixels into 4-byte ones, four at a time as From24Ssse3 takes them;
+// RGB rows are left to the plain loop.
+template <int L>
+uint64_t From24Simd128(const uint8_t* src, uint8_t* dst, uint64_t count) {
+  uint64_t x = 0;
+  if (L == kQvxRgb8) return x;
+  const v128_t spread = Spread24<L>(), alpha = wasm_i32x4_splat(static_cast<int32_t>(0xFF000000u));
+  for (; 3 * x + 16 <= 3 * count; x += 4)
+    wasm_v128_store(dst + 4 * x, wasm_v128_or(wasm_i8x16_swizzle(wasm_v128_load(src + 3 * x), spread), alpha));
+  return x;
+}
+#endif
+
 template <int L>
 void From32(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable&, const QvxCpu& cpu) {
   uint64_t x = 0;
@@ -130,6 +152,9 @@ void From24(const uint8_t* src, uint8_t* dst, uint64_t count, const LayoutTable&
   if (cpu.ssse3) x = From24Ssse3<L>(src, dst, count);
 #else
   (void)cpu;
+#endif
+#if TAVKO_ROWS_WASM
+  x = From24Simd128<L>(src, dst, count);
 #endif
   for (; x < count; ++x) Put<L>(dst + Bytes<L>() * x, src[3 * x], src[3 * x + 1], src[3 * x + 2]);
 }

@@ -106,7 +106,7 @@ bool Scan16(const uint8_t* src, uint8_t* dst, uint64_t width, const QvxCpu& cpu,
 #if TAVKO_ROWS_X86
   if (cpu.sse2) any = CopyScan16Sse2(src, dst, pixelBytes, done);
 #else
-  (void)cpu;
+  (void)cpu, (void)dst;
 #endif
   uint32_t high = 0;
   for (uint64_t i = *done + 1; i < pixelBytes; i += 2) high |= src[i];

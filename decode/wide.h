@@ -1,5 +1,5 @@
 // Wide-instruction pieces shared by the row conversions: SSSE3 packing of
-// 4-byte pixels and the widening of 5-5-5 pixels.
+// 4-byte pixels and the widening of 5-5-5 pixels; WebAssembly SIMD.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,15 @@
 #define TAVKO_SSSE3 __attribute__((target("ssse3")))
 #else
 #define TAVKO_ROWS_X86 0
+#endif
+
+// WebAssembly's 128-bit instructions, where the build enables them (the
+// module then runs only where they exist, so they need no probe).
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#define TAVKO_ROWS_WASM 1
+#else
+#define TAVKO_ROWS_WASM 0
 #endif
 
 #if TAVKO_ROWS_X86
