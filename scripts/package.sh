@@ -6,10 +6,14 @@
 #   scripts/package.sh [--check] [OUT_DIR]     (OUT_DIR: build/packages)
 # --check then installs them on this machine with dpkg -i, tries what they
 # installed, and purges them again (tests/packages/install-check.sh; root).
+# --clean-root builds them instead in a new, minimal Debian 12 root made by
+# mmdebstrap, which holds nothing but build-essential and what
+# debian/control's Build-Depends bring, and runs the package's tests there:
+# a missing build dependency fails this build (root; a few minutes).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-check=0
-if [ "${1:-}" = "--check" ]; then check=1; shift; fi
+check=0 clean=0
+case "${1:-}" in --check) check=1; shift ;; --clean-root) clean=1; shift ;; esac
 out=${1:-$root/build/packages}
 mkdir -p "$out" && out=$(cd "$out" && pwd)
 work="$out/work"
@@ -27,8 +31,20 @@ else
   tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/tavko"
 fi
 
-echo "package: dpkg-buildpackage -us -uc -b (log: $out/build.log)"
-if ! (cd "$work/tavko" && dpkg-buildpackage -us -uc -b) >"$out/build.log" 2>&1; then
+if [ "$clean" = 1 ]; then
+  # The machine's own package sources, so the root gets what this machine gets.
+  echo "package: mmdebstrap a clean bookworm root, then apt-get build-dep and dpkg-buildpackage there (log: $out/build.log)"
+  if ! mmdebstrap --variant=buildd --skip=cleanup/apt \
+      --customize-hook='mkdir -p "$1/build"' --customize-hook="copy-in $work/tavko /build" \
+      --customize-hook='chroot "$1" apt-get build-dep -y -q /build/tavko' \
+      --customize-hook='chroot "$1" sh -c "cd /build/tavko && dpkg-buildpackage -us -uc -b"' \
+      --customize-hook="sync-out /build $work" \
+      bookworm /dev/null /etc/apt/sources.list.d/debian.sources >"$out/build.log" 2>&1; then
+    tail -n 40 "$out/build.log"
+    echo "package: the build in a clean root failed" >&2
+    exit 1
+  fi
+elif ! (cd "$work/tavko" && dpkg-buildpackage -us -uc -b) >"$out/build.log" 2>&1; then
   tail -n 40 "$out/build.log"
   echo "package: dpkg-buildpackage failed" >&2
   exit 1

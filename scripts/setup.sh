@@ -23,10 +23,13 @@ test_set=(libgtest-dev libbenchmark-dev libstb-dev xvfb xdotool imagemagick valg
   clang-14 libclang-rt-14-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog dbus-daemon
   qtbase5-dev qt6-base-dev qt6-base-dev-tools lximage-qt nsis zip unzip
-  debhelper dpkg-dev fakeroot lintian mmdebstrap)
+  debhelper dpkg-dev fakeroot lintian mmdebstrap
+  chromium wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 lld-14)
 
 wanted=("${run_set[@]}")
 [ "$set_name" = test ] && wanted+=("${test_set[@]}")
+# The web package's tests run under Node: Debian's, unless the machine has one.
+[ "$set_name" = test ] && ! command -v node >/dev/null && wanted+=(nodejs)
 # A kernel that runs no 32-bit programs (some sandboxes) leaves Wine's 32-bit
 # side dead: the tests that need it then run in a virtual machine under
 # QEMU, from a kit of Debian's kernel and BusyBox (tests/vm/make-kit.sh).
