@@ -8,7 +8,7 @@ cd "$root"
 bash scripts/setup.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
 # The main job's build of native leaves out the tests and the desktop.
-cmake --preset native -DBUILD_TESTING=ON -DTAVKO_DESKTOP=ON >/dev/null
+cmake --preset native -DBUILD_TESTING=ON -DTAVKO_DESKTOP=ON -DTAVKO_WEB=ON >/dev/null
 for preset in win32 win64 native; do
   [ $preset = native ] || cmake --preset $preset >/dev/null
   cmake --build --preset $preset -j"$jobs"

@@ -15,7 +15,7 @@ bash "$root/scripts/setup.sh" run
 jobs=$(nproc 2>/dev/null || echo 2)
 # Only what the job runs: tavko and the two modules, no tests, no desktop.
 cd "$root"
-cmake --preset native -DBUILD_TESTING=OFF -DTAVKO_DESKTOP=OFF >/dev/null
+cmake --preset native -DBUILD_TESTING=OFF -DTAVKO_DESKTOP=OFF -DTAVKO_WEB=OFF >/dev/null
 for preset in win32 win64 native; do
   [ $preset = native ] || cmake --preset $preset >/dev/null
   cmake --build --preset $preset --target tavko -j"$jobs" >/dev/null
