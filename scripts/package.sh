@@ -31,6 +31,8 @@ else
   tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/tavko"
 fi
 
+# Both cores, unless the caller says otherwise.
+export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-parallel=$(nproc 2>/dev/null || echo 2)}"
 if [ "$clean" = 1 ]; then
   # The machine's own package sources, so the root gets what this machine gets.
   echo "package: mmdebstrap a clean bookworm root, then apt-get build-dep and dpkg-buildpackage there (log: $out/build.log)"
