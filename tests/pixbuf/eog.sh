@@ -19,19 +19,23 @@ fail() { echo "FAIL: $*"; sed "s/^/  $name: /" "$work/viewer.log" 2>/dev/null | 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
-viewer=
+viewer= pictures=
 cleanup() {
   [ -n "$viewer" ] && kill "$viewer" 2>/dev/null
   kill "$xvfb" 2>/dev/null
   wait 2>/dev/null || true
+  [ -z "$shot" ] || [ -z "$pictures" ] || rm -rf "$pictures"
 }
 trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(head -1 "$work/display")"
 
-cp "$src/samples/$sample" "$work/$sample"
-dbus-run-session -- $viewer_cmd "$work/$sample" >"$work/viewer.log" 2>&1 &
+# A screenshot shows the picture's folder: a neutral one, not the build's.
+pictures="$work/pictures"
+if [ -n "$shot" ]; then pictures=$(mktemp -d /tmp/pictures.XXXXXX); fi
+mkdir -p "$pictures" && cp "$src/samples/$sample" "$pictures/$sample"
+dbus-run-session -- $viewer_cmd "$pictures/$sample" >"$work/viewer.log" 2>&1 &
 viewer=$!
 
 # The window carries the file's name once the picture is loaded.
