@@ -4,8 +4,8 @@
 # system's packages; each then reads a sample through NumPy and Pillow.
 #   pip-install.sh PYTHON SOURCE_DIR WORK_DIR
 set -euo pipefail
-python=$1 src=$2 work=$3
-rm -rf "$work" && mkdir -p "$work/tree"
+python=$1 src=$2
+rm -rf "$3" && mkdir -p "$3/tree" && work=$(cd "$3" && pwd)
 # The package's folder and the core beside it, as in the repository.
 cp -r "$src/python" "$src/decode" "$src/encode" "$work/tree/"
 rm -rf "$work/tree/python/build" "$work/tree/python/"*.egg-info
