@@ -363,8 +363,8 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
 uint64_t QvxRowsFileBytes(const QvxRowsPicture& picture, std::string* why) {
   const uint64_t kMostFile = 0x7FFF0000;
   uint32_t bits = picture.bits;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) {
-    *why = std::to_string(bits) + "-bit pictures are not stored from rows (1, 4, 8 or 24 bits)";
+  if (bits != 1 && bits != 8 && bits != 24) {
+    *why = std::to_string(bits) + "-bit pictures are not stored from rows (1, 8 or 24 bits)";
     return 0;
   }
   if (picture.width == 0 || picture.height == 0) {

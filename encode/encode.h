@@ -40,12 +40,12 @@ uint64_t BmpStride(uint64_t width, uint32_t bits);
 uint8_t ScaleChannel(uint32_t field, int n);
 
 // A picture held as rows in memory, to be stored as QVX: red, green and
-// blue bytes for 24 bits, or one colour-table index byte a pixel for 1, 4
-// and 8 bits (stored packed, the leftmost pixel in the highest bits).
+// blue bytes for 24 bits, or one colour-table index byte a pixel for 1 and
+// 8 bits (1-bit indices stored packed, the leftmost pixel in the highest bit).
 struct QvxRowsPicture {
   uint64_t width;
   uint64_t height;
-  uint32_t bits;            // 1, 4, 8 or 24
+  uint32_t bits;            // 1, 8 or 24
   const uint8_t* pixels;    // the top row
   uint64_t stride;          // bytes from one row to the next
   const uint8_t* colours;   // red, green, blue of each colour-table entry

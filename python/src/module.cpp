@@ -103,21 +103,22 @@ void OpenSource(SourceKind kind, const py::object& object, Source* source) {
     source->length = static_cast<uint64_t>(source->view.len);
   } else {
     source->stream = object;
-    if (py::hasattr(object, "readinto")) {
-      source->readinto = object.attr("readinto");
-      // The piece buffer stays exported for the whole decode, so nothing
-      // the stream does with it can move it while the decoder reads it.
-      source->piece = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, kPieceBytes));
-      if (!source->piece) throw py::error_already_set();
-      if (PyObject_GetBuffer(source->piece.ptr(), &source->view, PyBUF_WRITABLE) != 0) throw py::error_already_set();
-      source->haveView = true;
-    }
+    if (py::hasattr(object, "readinto")) source->readinto = object.attr("readinto");
+  }
+  if (kind != kBuffer) {
+    // Files and streams are read into one piece buffer, exported for the
+    // whole decode, so nothing a stream does with it can move it while the
+    // decoder reads it.
+    source->piece = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, kPieceBytes));
+    if (!source->piece) throw py::error_already_set();
+    if (PyObject_GetBuffer(source->piece.ptr(), &source->view, PyBUF_WRITABLE) != 0) throw py::error_already_set();
+    source->haveView = true;
   }
 }
 
 // The next piece of at most want bytes (a buffer hands out the rest at
-// once); got 0 at the end. Called with the GIL held.
-const uint8_t* NextPiece(Source* source, uint64_t want, uint64_t* got, py::object* keep) {
+// once); got 0 at the end. Called without the GIL; a stream takes it.
+const uint8_t* NextPiece(Source* source, uint64_t want, uint64_t* got) {
   *got = 0;
   if (source->kind == kBuffer) {
     *got = static_cast<uint64_t>(source->view.len) - source->offset;
@@ -125,53 +126,45 @@ const uint8_t* NextPiece(Source* source, uint64_t want, uint64_t* got, py::objec
     source->offset += *got;
     return at;
   }
+  uint8_t* piece = static_cast<uint8_t*>(source->view.buf);
   if (source->kind == kPath) {
-    const uint8_t* piece = static_cast<const uint8_t*>(source->view.buf);
     ssize_t n;
-    int error;
-    {
-      py::gil_scoped_release nogil;
-      do n = read(source->fd, source->view.buf, static_cast<size_t>(want));
-      while (n < 0 && errno == EINTR);
-      error = errno;
-    }
+    do n = read(source->fd, piece, static_cast<size_t>(want));
+    while (n < 0 && errno == EINTR);
     if (n < 0) {
-      errno = error;
+      py::gil_scoped_acquire gil;
       PyErr_SetFromErrno(PyExc_OSError);
       throw py::error_already_set();
     }
     *got = static_cast<uint64_t>(n);
     return piece;
   }
+  py::gil_scoped_acquire gil;
+  const Refused notReady{"read-error", "the stream had no bytes ready (a non-blocking stream cannot be read)"};
   if (source->readinto) {
     // A view of the piece buffer itself, so that a stream that keeps it
     // keeps the buffer alive too.
     py::object whole = py::reinterpret_steal<py::object>(PyMemoryView_FromObject(source->piece.ptr()));
     if (!whole) throw py::error_already_set();
     py::object n = source->readinto(whole[py::slice(0, static_cast<py::ssize_t>(want), 1)]);
-    if (n.is_none())
-      throw Refused{"read-error", "the stream had no bytes ready (a non-blocking stream cannot be read)"};
+    if (n.is_none()) throw notReady;
     Py_ssize_t count = py::cast<Py_ssize_t>(n);
-    if (count < 0 || static_cast<uint64_t>(count) > want) throw Refused{"read-error", "the stream's readinto said it read " + std::to_string(count) + " of " + std::to_string(want) + " bytes"};
+    if (count < 0 || static_cast<uint64_t>(count) > want)
+      throw Refused{"read-error", "the stream's readinto said it read " + std::to_string(count) + " of " +
+                                      std::to_string(want) + " bytes"};
     *got = static_cast<uint64_t>(count);
-    return static_cast<const uint8_t*>(source->view.buf);
+    return piece;
   }
   py::object data = source->stream.attr("read")(want);
-  if (data.is_none())
-    throw Refused{"read-error", "the stream had no bytes ready (a non-blocking stream cannot be read)"};
+  if (data.is_none()) throw notReady;
   if (!PyBytes_Check(data.ptr())) throw py::type_error("the stream's read() must return bytes (open the file in binary mode)");
-  *keep = data;
-  *got = static_cast<uint64_t>(PyBytes_GET_SIZE(data.ptr()));
-  return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(data.ptr()));
-}
-
-// A path is read through the piece buffer too.
-void NeedPieceBuffer(Source* source) {
-  if (source->kind != kPath || source->haveView) return;
-  source->piece = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, kPieceBytes));
-  if (!source->piece) throw py::error_already_set();
-  if (PyObject_GetBuffer(source->piece.ptr(), &source->view, PyBUF_WRITABLE) != 0) throw py::error_already_set();
-  source->haveView = true;
+  uint64_t count = static_cast<uint64_t>(PyBytes_GET_SIZE(data.ptr()));
+  if (count > want)
+    throw Refused{"read-error", "the stream's read gave " + std::to_string(count) + " bytes where " +
+                                    std::to_string(want) + " were asked for"};
+  std::memcpy(piece, PyBytes_AS_STRING(data.ptr()), static_cast<size_t>(count));
+  *got = count;
+  return piece;
 }
 
 std::string Hex2(const uint8_t* first, uint64_t have) {
@@ -210,8 +203,8 @@ void CheckSize(const QvxPictureInfo& info, uint64_t maxPixels) {
                                    " pixels, more than max_pixels (" + std::to_string(maxPixels) + ")"};
 }
 
-// What a decode makes of the picture once its headers are in. prepare runs
-// with the GIL held and may throw; it returns the rows' target.
+// What a decode makes of the picture once its headers are in. prepare is
+// called with the GIL held and may throw; it returns the rows' target.
 struct Wanted {
   QvxRowSpec spec;
   bool headerOnly;
@@ -224,12 +217,12 @@ struct PushDeleter {
   void operator()(QvxPush* push) const { QvxPushDestroy(push); }
 };
 
-// Runs the source through a push decoder. Returns the picture's header
-// (after the rows, unless headerOnly); throws Refused for a bad picture.
+// Runs the source through a push decoder, without the GIL but where Python
+// is called. Returns the picture's header (after the rows, unless
+// headerOnly); throws Refused for a bad picture.
 QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
   std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(wanted.spec));
   if (!push) throw Refused{"no-memory", "not enough memory to start a decode"};
-  NeedPieceBuffer(source);
   uint8_t first[kQvxHeaderBytes + 10];
   uint64_t firstHave = 0, taken = 0;
   QvxPictureInfo info{};
@@ -237,9 +230,8 @@ QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
   while (!done) {
     uint64_t want = header ? std::min(kPieceBytes, info.pictureBytes - std::min(taken, info.pictureBytes)) : kHeadPieceBytes;
     if (want == 0) break;
-    py::object keep;
     uint64_t n = 0;
-    const uint8_t* bytes = NextPiece(source, want, &n, &keep);
+    const uint8_t* bytes = NextPiece(source, want, &n);
     if (n == 0) break;
     uint64_t copy = std::min<uint64_t>(n, sizeof first - firstHave);
     std::memcpy(first + firstHave, bytes, copy);
@@ -247,11 +239,7 @@ QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
     taken += n;
     while (n > 0 && !done) {
       uint64_t used = 0;
-      QvxPushEvent event;
-      {
-        py::gil_scoped_release nogil;
-        event = QvxPushFeed(push.get(), bytes, n, &used);
-      }
+      QvxPushEvent event = QvxPushFeed(push.get(), bytes, n, &used);
       bytes += used, n -= used;
       if (event == kQvxPushFinished || event == kQvxPushFailed) done = true;
       if (event != kQvxPushHeader) continue;
@@ -260,7 +248,11 @@ QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
       if (wanted.headerOnly) return info;
       CheckSize(info, wanted.maxPixels);
       if (source->lengthKnown && source->length < info.pictureBytes) throw Truncated(source->length, info.pictureBytes);
-      QvxRowTarget target = wanted.prepare(wanted.context, info);
+      QvxRowTarget target;
+      {
+        py::gil_scoped_acquire gil;
+        target = wanted.prepare(wanted.context, info);
+      }
       if (QvxPushSetTarget(push.get(), target) != kQvxOk) throw Refused{"not-qvx", "not a QVX picture that can be decoded"};
     }
   }
@@ -277,6 +269,7 @@ QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
   }
   // A seekable stream is left right after the picture's last byte.
   if (source->kind == kStream && taken > info.pictureBytes) {
+    py::gil_scoped_acquire gil;
     try {
       if (py::cast<bool>(source->stream.attr("seekable")()))
         source->stream.attr("seek")(-static_cast<int64_t>(taken - info.pictureBytes), 1);
@@ -292,6 +285,7 @@ QvxPictureInfo Run(int kind, const py::object& object, const Wanted& wanted) {
   Source source;
   std::unique_ptr<Source, SourceCloser> closer(&source);
   OpenSource(static_cast<SourceKind>(kind), object, &source);
+  py::gil_scoped_release nogil;
   return Drive(&source, wanted);
 }
 
@@ -478,5 +472,5 @@ PYBIND11_MODULE(_qvx, m) {
         py::arg("height"), py::arg("mode"), py::arg("mono"),
         "Decodes into rows whose addresses the table at lines holds (Pillow's storage).");
   m.def("encode", &Encode, py::arg("pixels"), py::arg("bits"), py::arg("palette"), py::arg("x_ppm"), py::arg("y_ppm"),
-        "The QVX file of RGB pixels (bits 24) or colour-table indices (1, 4, 8 bits).");
+        "The QVX file of RGB pixels (bits 24) or colour-table indices (bits 1 or 8).");
 }
