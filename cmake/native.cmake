@@ -167,3 +167,4 @@ option(TAVKO_WEB "Build the WebAssembly decoder and its npm package where clang 
 if(TAVKO_WEB)
   include(cmake/web.cmake)
 endif()
+include(cmake/python.cmake)

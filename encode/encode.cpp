@@ -359,3 +359,85 @@ bool PlainBmp(const std::vector<uint8_t>& bmp, std::vector<uint8_t>* plain, std:
   *plain = std::move(out);
   return true;
 }
+
+uint64_t QvxRowsFileBytes(const QvxRowsPicture& picture, std::string* why) {
+  const uint64_t kMostFile = 0x7FFF0000;
+  uint32_t bits = picture.bits;
+  if (bits != 1 && bits != 8 && bits != 24) {
+    *why = std::to_string(bits) + "-bit pictures are not stored from rows (1, 8 or 24 bits)";
+    return 0;
+  }
+  if (picture.width == 0 || picture.height == 0) {
+    *why = NoPixels(static_cast<int64_t>(picture.width), static_cast<int64_t>(picture.height));
+    return 0;
+  }
+  if (bits <= 8 && (picture.colourCount == 0 || picture.colourCount > (1u << bits))) {
+    *why = "a " + std::to_string(bits) + "-bit picture holds 1 to " + std::to_string(1u << bits) +
+           " colours, not " + std::to_string(picture.colourCount);
+    return 0;
+  }
+  if (picture.width > INT32_MAX || picture.height > INT32_MAX) {
+    *why = "the picture is larger than a QVX file holds (2 GiB)";
+    return 0;
+  }
+  uint64_t table = bits <= 8 ? 4 * static_cast<uint64_t>(picture.colourCount) : 0;
+  uint64_t stride = BmpStride(picture.width, bits);
+  if (stride > (kMostFile - 54 - table) / picture.height) {
+    *why = "the picture is larger than a QVX file holds (2 GiB)";
+    return 0;
+  }
+  return 54 + table + stride * picture.height;
+}
+
+bool StoreQvxRows(const QvxRowsPicture& picture, uint8_t* out, std::string* why) {
+  uint64_t size = QvxRowsFileBytes(picture, why);
+  if (size == 0) return false;
+  uint32_t bits = picture.bits;
+  uint64_t table = bits <= 8 ? 4 * static_cast<uint64_t>(picture.colourCount) : 0;
+  uint64_t offBits = 54 + table, stride = BmpStride(picture.width, bits);
+  std::memset(out, 0, 54);
+  out[0] = 'B';
+  out[1] = 'M';
+  WriteU32(out + 2, static_cast<uint32_t>(size));
+  WriteU32(out + 10, static_cast<uint32_t>(offBits));
+  WriteU32(out + 14, 40);
+  WriteU32(out + 18, static_cast<uint32_t>(picture.width));
+  WriteU32(out + 22, static_cast<uint32_t>(picture.height));
+  WriteU16(out + 26, 1);
+  WriteU16(out + 28, bits);
+  WriteU32(out + 34, static_cast<uint32_t>(stride * picture.height));
+  WriteU32(out + 38, static_cast<uint32_t>(picture.xPelsPerMeter));
+  WriteU32(out + 42, static_cast<uint32_t>(picture.yPelsPerMeter));
+  WriteU32(out + 46, bits <= 8 ? picture.colourCount : 0);
+  for (uint64_t i = 0; i < table / 4; ++i) {
+    const uint8_t* rgb = picture.colours + 3 * i;
+    uint8_t* entry = out + 54 + 4 * i;
+    entry[0] = rgb[2], entry[1] = rgb[1], entry[2] = rgb[0], entry[3] = 0;
+  }
+  // Rows bottom-up; a row's padding stays zero.
+  const uint32_t limit = bits <= 8 ? 1u << bits : 0;
+  for (uint64_t y = 0; y < picture.height; ++y) {
+    const uint8_t* src = picture.pixels + y * picture.stride;
+    uint8_t* dst = out + offBits + (picture.height - 1 - y) * stride;
+    if (bits == 24) {
+      for (uint64_t x = 0; x < picture.width; ++x, src += 3, dst += 3) dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
+      std::memset(dst, 0, stride - 3 * picture.width);
+      continue;
+    }
+    std::memset(dst, 0, stride);
+    uint32_t perByte = 8 / bits;
+    for (uint64_t x = 0; x < picture.width; ++x) {
+      if (src[x] >= limit) {
+        *why = "the colour index " + std::to_string(src[x]) + " (row " + std::to_string(y) + ", column " +
+               std::to_string(x) + ") does not fit " + std::to_string(bits) + " bits";
+        return false;
+      }
+      dst[x / perByte] |= static_cast<uint8_t>(src[x] << (bits * (perByte - 1 - x % perByte)));
+    }
+  }
+  // The regions QVX stores complemented: headers, colour table and the
+  // pixel bytes before offset 100.
+  uint64_t complemented = offBits > 100 ? offBits : (size < 100 ? size : 100);
+  for (uint64_t i = 0; i < complemented; ++i) out[i] ^= 0xFF;
+  return true;
+}

@@ -38,3 +38,28 @@ uint64_t BmpStride(uint64_t width, uint32_t bits);
 // Scales an n-bit colour field to 8 bits by repeating its bits, as Windows
 // and the common readers do (5 bits: 0 -> 0x00, 1 -> 0x08, 31 -> 0xFF).
 uint8_t ScaleChannel(uint32_t field, int n);
+
+// A picture held as rows in memory, to be stored as QVX: red, green and
+// blue bytes for 24 bits, or one colour-table index byte a pixel for 1 and
+// 8 bits (1-bit indices stored packed, the leftmost pixel in the highest bit).
+struct QvxRowsPicture {
+  uint64_t width;
+  uint64_t height;
+  uint32_t bits;            // 1, 8 or 24
+  const uint8_t* pixels;    // the top row
+  uint64_t stride;          // bytes from one row to the next
+  const uint8_t* colours;   // red, green, blue of each colour-table entry
+  uint32_t colourCount;     // entries; at most 1 << bits
+  int32_t xPelsPerMeter;    // the density stored; 0 for none
+  int32_t yPelsPerMeter;
+};
+
+// The bytes of the QVX file that StoreQvxRows writes, or 0 with a reason in
+// why for a picture that QVX cannot hold (no pixels, a depth or a table it
+// does not store, more than a QVX file's 2 GiB).
+uint64_t QvxRowsFileBytes(const QvxRowsPicture& picture, std::string* why);
+
+// Lays the picture out as a bottom-up QVX file of QvxRowsFileBytes bytes
+// into out. False, with why set and out left partly written, when an index
+// does not fit the stored bits.
+bool StoreQvxRows(const QvxRowsPicture& picture, uint8_t* out, std::string* why);

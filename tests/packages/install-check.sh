@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The packages as a user gets them: tavko, qvx-pixbuf-loader, the MIME type
-# and the Qt 5 and Qt 6 plug-ins installed
+# The packages as a user gets them: tavko, qvx-pixbuf-loader, the MIME type,
+# the Qt 5 and Qt 6 plug-ins and the Python module python3-qvx installed
 # with dpkg -i on this machine, the command, its manual page and completion
 # used from where they went, a QVX opened by gdk_pixbuf_new_from_file and
 # thumbnailed by the thumbnailer entry and by QImageReader of both Qts
@@ -21,7 +21,7 @@ src=$1 dir=$2
 work="$dir/install-check"
 rm -rf "$work" && mkdir -p "$work"
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
-packages=(tavko qvx-pixbuf-loader qvx-mime-info qt5-image-formats-plugin-qvx qt6-image-formats-plugin-qvx)
+packages=(tavko qvx-pixbuf-loader qvx-mime-info qt5-image-formats-plugin-qvx qt6-image-formats-plugin-qvx python3-qvx)
 debs=()
 for p in "${packages[@]}"; do debs+=("$dir/${p}_"*.deb); done
 version=$(sed -n 's/^project(tavko VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
@@ -82,6 +82,19 @@ for q in 5 6; do
   done
 done
 
+# Debian's Python finds the module; NumPy and Pillow read every sample as
+# the installed command decodes it.
+python_check='import sys, numpy, qvx
+from PIL import Image
+assert qvx.__file__.startswith("/usr/lib/python3/dist-packages/"), qvx.__file__
+for qvx_file, png in zip(sys.argv[1::2], sys.argv[2::2]):
+    expected = numpy.asarray(Image.open(png).convert("RGB"))
+    assert numpy.array_equal(qvx.read(qvx_file), expected), qvx_file
+    assert numpy.array_equal(numpy.asarray(Image.open(qvx_file).convert("RGB")), expected), qvx_file'
+python_args=()
+for qvx in "$src"/samples/*.qvx; do python_args+=("$qvx" "$work/$(basename "$qvx" .qvx).png"); done
+bare python3 -c "$python_check" "${python_args[@]}" || failed "python3 -c 'import qvx' does not read the samples"
+
 # The thumbnailer entry's own command line, as a file manager runs it.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/thumbnailers/tavko-qvx.thumbnailer)
 command=${exec_line//%s/64}
@@ -109,6 +122,7 @@ for f in $ours; do [ ! -e "$f" ] || failed "left after purge: $f"; done
 for q in 5 6; do
   ! bare "$work/qt${q}_open" "$src/samples/card24.qvx" >/dev/null 2>&1 || failed "Qt $q still reads a QVX after purge"
 done
+! bare python3 -c 'import qvx' 2>/dev/null || failed "python3 still imports qvx after purge"
 
 [ "$fail" -eq 0 ] && echo "install-check: installed, used and purged:" $ours
 exit "$fail"
