@@ -2,6 +2,7 @@
 // pieces of 1 to 5003 bytes, the first of one byte, and can go back nowhere.
 #pragma once
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 
@@ -26,4 +27,22 @@ class Pieces : public QIODevice {
  private:
   QByteArray data_;
   qint64 at_ = 0;
+};
+
+// A file that fails after cut bytes, as a disk with a bad sector does.
+class Failing : public QBuffer {
+ public:
+  Failing(QByteArray* data, qint64 cut) : QBuffer(data), cut_(cut) { open(ReadOnly); }
+
+ protected:
+  qint64 readData(char* out, qint64 most) override {
+    if (pos() >= cut_) {
+      setErrorString("Input/output error");
+      return -1;
+    }
+    return QBuffer::readData(out, std::min(most, cut_ - pos()));
+  }
+
+ private:
+  qint64 cut_;
 };
