@@ -40,7 +40,8 @@ QString Truncated(uint64_t have, uint64_t need) {
 // its end too; it failed only when it says why.
 bool DeviceFailed(const QIODevice* device, qint64 got) {
   if (got >= 0) return false;
-  return !device->isSequential() || device->errorString() != QIODevice::tr("Unknown error");
+  QString said = device->errorString();  // Qt's text when none was set, translated or not
+  return !device->isSequential() || (said != QIODevice::tr("Unknown error") && said != QLatin1String("Unknown error"));
 }
 
 // A picture-sized image asks for huge pages before anything is written

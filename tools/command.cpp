@@ -156,21 +156,20 @@ void Complain(const std::string& name, const std::string& why) {
   std::fprintf(stderr, "tavko: %s: %s\n", name.c_str(), why.c_str());
 }
 
-bool StderrIsTerminal() {
+namespace {
+
+bool IsTerminal(FILE* stream) {
 #ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
+  return _isatty(_fileno(stream)) != 0;
 #else
-  return isatty(STDERR_FILENO) != 0;
+  return isatty(fileno(stream)) != 0;
 #endif
 }
 
-bool StdoutIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stdout)) != 0;
-#else
-  return isatty(STDOUT_FILENO) != 0;
-#endif
-}
+}  // namespace
+
+bool StderrIsTerminal() { return IsTerminal(stderr); }
+bool StdoutIsTerminal() { return IsTerminal(stdout); }
 
 bool MayWriteTo(const std::string& output, bool force) {
   if (output != "-" || force || !StdoutIsTerminal()) return true;

@@ -180,13 +180,14 @@ TEST(QtErrors, ClearReasonForEveryBadFile) {
   EXPECT_TRUE(over.warning.contains("138 MiB over the allocation limit of 128 MiB")) << over.warning.toStdString();
 #endif
   // A device that fails part-way is a read error, not a short file.
-  QByteArray data = Bytes(card);
-  Failing failing(&data, 20000);
-  QImageReader reader(&failing, "qvx");
-  Outcome failed = Read(&reader);
-  EXPECT_FALSE(failed.ok);
-  EXPECT_TRUE(failed.warning.contains("read error after 20000 of 57654 bytes: Input/output error"))
-      << failed.warning.toStdString();
+  for (bool sequential : {false, true}) {
+    Failing failing(Bytes(card), 20000, sequential);
+    QImageReader reader(&failing, "qvx");
+    Outcome failed = Read(&reader);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_TRUE(failed.warning.contains("read error after 20000 of 57654 bytes: Input/output error"))
+        << failed.warning.toStdString();
+  }
 }
 
 // Every stored header size means to the plug-in what it means to the
