@@ -102,8 +102,13 @@ const char kEncodeUsage[] =
 const char kConfigUsage[] =
     "usage: tavko config\n"
     "\n"
+#ifdef _WIN32
     "Opens the plug-in's own configuration dialog; what is chosen there is\n"
     "kept for every program that uses the plug-in.\n";
+#else
+    "The Windows build opens the plug-in's configuration dialog here. This\n"
+    "build has none: tavko decode takes --keep16 and --keep32 instead.\n";
+#endif
 
 int RunHelp(int argc, char** argv) {
   if (argc < 2) return ShowHelp(kUsage);
