@@ -108,7 +108,7 @@ if(BUILD_TESTING)
   gtest_discover_tests(tavko_unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES LABELS unit)
 
   add_executable(tavko_tool_tests tests/tool/tool_tests.cpp)
-  target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common GTest::gtest GTest::gtest_main)
+  target_link_libraries(tavko_tool_tests PRIVATE tavko_test_common tavko_core GTest::gtest GTest::gtest_main)
   target_compile_definitions(tavko_tool_tests PRIVATE TAVKO_TOOL="$<TARGET_FILE:tavko>" ${TAVKO_TEST_DEFINES})
   add_dependencies(tavko_tool_tests tavko)
   gtest_discover_tests(tavko_tool_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES LABELS unit)

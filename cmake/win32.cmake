@@ -69,7 +69,10 @@ if(TAVKO_GTEST_SOURCE_DIR)
   add_dependencies(tavko_wine_tests tavko_spi)
 endif()
 
-# The command-line tool: loads TAVKO.SPI from beside itself.
+# The command-line tool: loads TAVKO.SPI from beside itself to decode, and
+# reads headers with the core, as the plug-in reads them.
+add_library(tavko_tool_core STATIC ${TAVKO_CORE_SOURCES})
+target_include_directories(tavko_tool_core PRIVATE ${CMAKE_SOURCE_DIR})
 add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
   tools/cmd_config.cpp tools/cmd_help.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
@@ -85,7 +88,7 @@ target_include_directories(tavko PRIVATE ${CMAKE_SOURCE_DIR})
 target_include_directories(tavko SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/cli11)
 target_compile_definitions(tavko PRIVATE __USE_MINGW_ANSI_STDIO=1)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
-target_link_libraries(tavko PRIVATE z windowscodecs ole32 uuid shell32)
+target_link_libraries(tavko PRIVATE tavko_tool_core z windowscodecs ole32 uuid shell32)
 # PNG rows are filtered in loops the compiler vectorises.
 set_source_files_properties(tools/png_write.cpp TARGET_DIRECTORY tavko PROPERTIES COMPILE_OPTIONS "-O3;-msse2")
 target_link_options(tavko PRIVATE ${TAVKO_STATIC_LINK})

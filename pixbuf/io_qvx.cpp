@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "decode/header.h"
 #include "native/qvx_native.h"
 #include "pixbuf/qvx_rgb.h"
 
@@ -38,6 +39,8 @@ struct LoadContext {
   uint64_t fed;         // bytes handed over so far
   uint32_t reported;    // stored rows reported through updatedFunc
   bool failed;          // a piece was refused; its error has been given
+  uint8_t head[kQvxHeaderBytes];  // the first bytes, for the size before the colour table is in
+  bool announced;       // the size has gone to sizeFunc
 };
 
 void SetError(GError** error, int code, const std::string& text) {
@@ -61,19 +64,40 @@ void SetDensity(GdkPixbuf* pixbuf, const char* key, int32_t pelsPerMeter) {
   gdk_pixbuf_set_option(pixbuf, key, dpi.c_str());
 }
 
+// The size goes to sizeFunc once; a size of 0 there cancels the load.
+bool Announce(LoadContext* context, gint width, gint height, GError** error) {
+  if (context->announced || context->sizeFunc == nullptr) return true;
+  context->announced = true;
+  context->sizeFunc(&width, &height, context->userData);
+  if (width == 0 || height == 0) {
+    SetError(error, GDK_PIXBUF_ERROR_FAILED, "Loading the QVX picture was cancelled");
+    return false;
+  }
+  return true;
+}
+
+// The size is in the headers, before the colour table the push decoder
+// waits for: gdk_pixbuf_get_file_info has it from a file cut inside its
+// table, as from a BMP. Judged as the push decoder judges it.
+bool AnnounceFromHead(LoadContext* context, GError** error) {
+  uint64_t have = context->fed < kQvxHeaderBytes ? context->fed : kQvxHeaderBytes;
+  if (context->announced || have < kSignatureBytes || have < QvxHeaderEnd(context->head)) return true;
+  QvxHeader header;
+  QvxOptions options = {};
+  options.maxBlockBytes = UINT64_MAX;
+  QvxPlan plan;
+  if (QvxReadHeader(context->head, have, &header) != kQvxOk || !QvxIsSupported(header, false, 0) ||
+      QvxPlanDecode(header, options, UINT64_MAX, &plan) != kQvxOk || plan.rows > INT32_MAX)
+    return true;  // the push decoder refuses it, with its reason
+  return Announce(context, plan.width, static_cast<gint>(plan.rows), error);
+}
+
 // The header is in: the size is announced (also for a picture too large to
 // load, so that gdk_pixbuf_get_file_info reports it), then the pixbuf is
 // made and the rows are aimed at it.
 bool Prepare(LoadContext* context, GError** error) {
   const QvxPictureInfo& info = *QvxPushInfo(context->push);
-  gint width = info.width, height = static_cast<gint>(info.rows);
-  if (context->sizeFunc != nullptr) {
-    context->sizeFunc(&width, &height, context->userData);
-    if (width == 0 || height == 0) {
-      SetError(error, GDK_PIXBUF_ERROR_FAILED, "Loading the QVX picture was cancelled");
-      return false;
-    }
-  }
+  if (!Announce(context, info.width, static_cast<gint>(info.rows), error)) return false;
   if (!QvxRgbFits(info)) {
     SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "The QVX picture is too large to load");
     return false;
@@ -120,6 +144,10 @@ void ReportRows(LoadContext* context) {
 // Takes the next bytes of the file. Bytes past the picture's last row are
 // not taken.
 bool Take(LoadContext* context, const uint8_t* bytes, size_t size, GError** error) {
+  if (context->fed < kQvxHeaderBytes) {
+    size_t copy = kQvxHeaderBytes - context->fed < size ? kQvxHeaderBytes - context->fed : size;
+    std::memcpy(context->head + context->fed, bytes, copy);
+  }
   context->fed += size;
   for (;;) {
     uint64_t used = 0;
@@ -138,7 +166,7 @@ bool Take(LoadContext* context, const uint8_t* bytes, size_t size, GError** erro
         return false;
       case kQvxPushRows:
       case kQvxPushFinished: ReportRows(context); return true;
-      case kQvxPushNeedMore: return true;
+      case kQvxPushNeedMore: return AnnounceFromHead(context, error);
     }
   }
 }

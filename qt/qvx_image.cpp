@@ -36,6 +36,14 @@ QString Truncated(uint64_t have, uint64_t need) {
   return QStringLiteral("the QVX picture is truncated: %1 of %2 bytes").arg(have).arg(need);
 }
 
+// A device says it failed by answering -1. A one-way device answers so at
+// its end too; it failed only when it says why.
+bool DeviceFailed(const QIODevice* device, qint64 got) {
+  if (got >= 0) return false;
+  QString said = device->errorString();  // Qt's text when none was set, translated or not
+  return !device->isSequential() || (said != QIODevice::tr("Unknown error") && said != QLatin1String("Unknown error"));
+}
+
 // A picture-sized image asks for huge pages before anything is written
 // into it: faulting in a fresh 48 MiB block page by page takes longer than
 // decoding the file into it. A hint only; its memory stays the QImage's own.
@@ -51,15 +59,18 @@ void AdviseHugePages(uint8_t* bits, qsizetype bytes) {
 // QImageReader's allocation limit.
 bool AllocateImage(const QvxHead& head, QImage* image, QString* why) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  bool made = QImageIOHandler::allocateImage(head.size, head.format, image);
+  // Weighed as Qt weighs it: QImageIOHandler counts every pixel at 32 bits
+  // or more, whatever the format holds.
   int limit = QImageReader::allocationLimit();
-  uint64_t bits = static_cast<uint64_t>(head.size.width()) * QImage::toPixelFormat(head.format).bitsPerPixel();
+  int depth = QImage::toPixelFormat(head.format).bitsPerPixel();
+  uint64_t bits = static_cast<uint64_t>(head.size.width()) * (depth > 32 ? depth : 32);
   uint64_t bytes = static_cast<uint64_t>(head.size.height()) * ((bits + 31) / 32 * 4);
-  if (!made && limit > 0 && bytes > (static_cast<uint64_t>(limit) << 20)) {
+  if (limit > 0 && bytes > (static_cast<uint64_t>(limit) << 20)) {
     *why = QStringLiteral("the QVX picture is too large: %1 MiB over the allocation limit of %2 MiB")
                .arg((bytes + (1 << 20) - 1) >> 20).arg(limit);
     return false;
   }
+  bool made = QImageIOHandler::allocateImage(head.size, head.format, image);
 #else
   *image = QImage(head.size, head.format);
   bool made = !image->isNull();
@@ -161,7 +172,10 @@ QvxHeadKind ReadQvxHead(const QByteArray& first, QvxHead* head) {
   // everything else in colour.
   int depth = plan.bits == 1 ? 1 : plan.bits <= 8 ? 8 : kColourDepth;
   head->format = depth == 1 ? QImage::Format_Mono : depth == 8 ? QImage::Format_Indexed8 : kColourFormat;
-  head->pictureBytes = plan.pixelOffset + plan.sourceStride * plan.rows;
+  // Rows may end inside the 54 header bytes of a header size below 16: the
+  // headers are read whole all the same.
+  uint64_t rowsEnd = plan.pixelOffset + plan.sourceStride * plan.rows, headerEnd = QvxHeaderEnd(bytes);
+  head->pictureBytes = rowsEnd > headerEnd ? rowsEnd : headerEnd;
   // A QImage row's bits are counted in an int.
   if (plan.rows > INT_MAX || static_cast<uint64_t>(plan.width) * depth > INT_MAX - 31) return QvxHeadKind::kTooLarge;
   head->size = QSize(plan.width, static_cast<int>(plan.rows));
@@ -200,6 +214,10 @@ bool ReadQvxImage(QIODevice* device, const QvxHead& head, QImage* image, QString
     qint64 want = static_cast<qint64>(need - taken < pieceBytes ? need - taken : pieceBytes);
     qint64 got = device->read(reinterpret_cast<char*>(piece.get()), want);
     if (got == 0 && device->isSequential() && device->waitForReadyRead(kQvxWaitMs)) continue;
+    if (DeviceFailed(device, got)) {
+      *why = QStringLiteral("read error after %1 of %2 bytes: %3").arg(taken).arg(need).arg(device->errorString());
+      return false;
+    }
     if (got <= 0) break;
     taken += static_cast<uint64_t>(got);
     const uint8_t* bytes = piece.get();

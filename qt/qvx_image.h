@@ -25,7 +25,7 @@ struct QvxHead {
   QvxPlan plan = {};
   QImage::Format format = QImage::Format_Invalid;
   QSize size;
-  uint64_t pictureBytes = 0;  // up to the end of the last stored row
+  uint64_t pictureBytes = 0;  // bytes read: to the end of the last stored row, at least the headers
 };
 
 // Bytes that always decide: the longest header that is read.

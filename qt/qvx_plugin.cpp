@@ -32,19 +32,24 @@ QvxHeadKind PeekHead(QIODevice* device, QvxHead* head) {
 class QvxHandler : public QImageIOHandler {
  public:
   bool canRead() const override {
-    if (device() == nullptr || !CanRead(device())) return false;
+    if (device() == nullptr || spent_ || !CanRead(device())) return false;
     setFormat("qvx");
     return true;
   }
 
   bool read(QImage* image) override {
-    if (device() == nullptr) return false;
+    if (device() == nullptr || spent_) return false;
     QString why;
+    // Each picture has its own header: a device may hold several in a row.
+    judged_ = false;
     // A pipe may not have brought the whole header yet.
     while ((Head() == QvxHeadKind::kTruncated || !peeked_) && device()->isSequential() &&
            device()->waitForReadyRead(kQvxWaitMs))
       judged_ = false;
-    if (Head() == QvxHeadKind::kQvx && ReadQvxImage(device(), head_, image, &why)) return true;
+    if (Head() == QvxHeadKind::kQvx && ReadQvxImage(device(), head_, image, &why)) {
+      judged_ = false;  // the size and form asked for next are the next picture's
+      return true;
+    }
     switch (kind_) {
       case QvxHeadKind::kQvx: break;
       case QvxHeadKind::kTruncated:
@@ -59,7 +64,10 @@ class QvxHandler : public QImageIOHandler {
         break;
     }
     qCWarning(lcQvx, "%s", qPrintable(why));
-    kind_ = QvxHeadKind::kNotQvx;  // the device has moved on: no second read
+    // The device may have moved on to somewhere inside the picture: nothing
+    // more is read from it, and canRead() says so.
+    spent_ = true;
+    kind_ = QvxHeadKind::kNotQvx;
     return false;
   }
 
@@ -80,8 +88,8 @@ class QvxHandler : public QImageIOHandler {
   }
 
  private:
-  // The header, peeked once: the size and form are asked for before and
-  // after the picture's bytes are taken.
+  // The header at the device's position, peeked once a picture: the size
+  // and form are asked for before its bytes are taken.
   QvxHeadKind Head() const {
     if (!judged_ && device() != nullptr) {
       peeked_ = !device()->peek(1).isEmpty();
@@ -91,6 +99,7 @@ class QvxHandler : public QImageIOHandler {
     return kind_;
   }
 
+  bool spent_ = false;  // a read failed
   mutable bool judged_ = false;
   mutable bool peeked_ = false;
   mutable QvxHeadKind kind_ = QvxHeadKind::kNotQvx;

@@ -27,7 +27,9 @@ int RunConfig(int argc, char** argv) {
 #endif
   DecodeResult result = ConfigureDecoder();
   if (result == kDecodeNotProvided) {
-    std::fprintf(stderr, "tavko: the configuration dialog is part of the Windows plug-in only\n");
+    std::fprintf(stderr,
+                 "tavko: the configuration dialog is part of the Windows plug-in only; here decode takes "
+                 "--keep16 and --keep32\n");
     return kExitFailed;
   }
   if (result != kDecodeOk) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "decode/bytes.h"
 #include "tools/command.h"
 #include "tools/dib.h"
 #include "tools/output.h"
@@ -88,7 +89,7 @@ bool WriteBmp(FILE* file, const DecodedBitmap& bitmap, std::string* why) {
   uint8_t header[14] = {'B', 'M'};
   size_t infoBytes = bitmap.infoBytes;
   if (infoBytes >= 40) {
-    uint32_t bits = Get16(bitmap.info + 14), compression = Get32(bitmap.info + 16);
+    uint32_t bits = ReadU16(bitmap.info + 14), compression = ReadU32(bitmap.info + 16);
     size_t used = 40 + (compression == 3 ? 12 : 0) + (bits <= 8 ? 4u << bits : 0);
     if (used < infoBytes) infoBytes = used;
   }
@@ -163,7 +164,7 @@ bool DecodeOne(const std::string& in, const std::string& outPath, const DecodeSe
     if (ok) {
       PlanPng(view, &plan);
       // The picture's density goes with it (pHYs, pixels per metre).
-      int32_t x = static_cast<int32_t>(Get32(bitmap.info + 24)), y = static_cast<int32_t>(Get32(bitmap.info + 28));
+      int32_t x = static_cast<int32_t>(ReadU32(bitmap.info + 24)), y = static_cast<int32_t>(ReadU32(bitmap.info + 28));
       if (x > 0 && y > 0) {
         plan.layout.xDensity = static_cast<uint32_t>(x);
         plan.layout.yDensity = static_cast<uint32_t>(y);
@@ -195,23 +196,23 @@ int RunDecode(int argc, char** argv) {
   DecodeSettings settings;
   DecoderOptions options;
   int jobs = 0, level = kPngDefaultLevel;
-  bool quiet = false, verbose = false;
+  bool quiet = false, verbose = false, force = false;
   app.add_option("file", words);
   app.add_option("-o,--output", output);
   app.add_option("-d,--folder", folder);
-  app.add_option("-j,--jobs", jobs)->check(CLI::Range(1, 256));
-  app.add_option("--format", format)->transform(CLI::IsMember({"png", "bmp"}, CLI::ignore_case));
-  app.add_option("--level", level)->check(CLI::Range(1, 9));
-  app.add_option("--offset", settings.offset)->check(CLI::Range(int64_t(0), int64_t(0x7FFFFFFF)));
-  app.add_option("--max-pixels", settings.maxPixels);
+  CheckNumber(app.add_option("-j,--jobs", jobs), 1, 256);
+  CheckWord(app.add_option("--format", format), {"png", "bmp"});
+  CheckNumber(app.add_option("--level", level), 1, 9);
+  CheckNumber(app.add_option("--offset", settings.offset), 0, 0x7FFFFFFF);
+  CheckNumber(app.add_option("--max-pixels", settings.maxPixels), 0, UINT64_MAX);
   app.add_flag("-n,--no-clobber", settings.noClobber);
+  app.add_flag("-f,--force", force);
   app.add_flag("--keep16", options.keep16);
   app.add_flag("--keep32", options.keep32);
   app.add_flag("-q,--quiet", quiet);
   app.add_flag("-v,--verbose", verbose);
   int status;
   if (!ParseCommand(&app, argc, argv, kDecodeUsage, &status)) return status;
-  format = Lower(format);
   settings.level = level;
   unsigned cores = std::thread::hardware_concurrency();
   int workers = jobs > 0 ? jobs : cores > 0 ? static_cast<int>(cores) : 1;
@@ -228,6 +229,8 @@ int RunDecode(int argc, char** argv) {
     if (files.size() != 2)
       return UsageError("decode", output.empty() ? "decode needs an input and an output file (or -d DIR)"
                                                  : "-o takes one input file");
+    if (files[1] != "-" && IsDirectory(files[1]))
+      return UsageError("decode", "'" + files[1] + "' is a folder; to decode into it, give -d '" + files[1] + "'");
     std::string ending = Extension(files[1]);
     if (!format.empty()) {
       settings.png = format == "png";
@@ -237,12 +240,17 @@ int RunDecode(int argc, char** argv) {
       return UsageError("decode", files[1] == "-" ? "writing to standard output needs --format png or --format bmp"
                                                   : "the output must end in .png or .bmp (or give --format)");
     }
+    if (!MayWriteTo(files[1], force)) return kExitFailed;
     pairs.push_back({files[0], files[1]});
   } else {
     if (!output.empty()) return UsageError("decode", "-o and -d do not go together");
     if (files.empty() && !unmatched) return UsageError("decode", "decode needs at least one input file");
     for (const std::string& in : files)
       if (in == "-") return UsageError("decode", "standard input cannot be one of several inputs");
+    if (KindOf(folder) != kPathMissing && !IsDirectory(folder)) {
+      Complain(folder, "is not a folder; -d names the folder the outputs go into");
+      return kExitFailed;
+    }
     if (!MakeFolders(folder)) {
       Complain(folder, "cannot make the folder: " + std::string(std::strerror(errno)));
       return kExitFailed;
@@ -265,7 +273,8 @@ int RunDecode(int argc, char** argv) {
   settings.threads = (jobs > 0 ? jobs : cores > 0 ? static_cast<int>(cores) : 1) / workers;
   if (settings.threads < 1) settings.threads = 1;
   bool terminal = StderrIsTerminal() && !quiet;
-  settings.draw = count == 1 && terminal;
+  // No bar where the picture itself goes to the terminal (forced).
+  settings.draw = count == 1 && terminal && !(pairs[0].second == "-" && StdoutIsTerminal());
   // Two inputs of the same name would overwrite each other's output.
   std::vector<bool> clash(count, false);
   for (size_t i = 0; i < count; ++i)

@@ -57,12 +57,13 @@ int RunEncode(int argc, char** argv) {
   std::vector<std::string> words;
   std::string output, format;
   uint64_t maxPixels = kDefaultMaxPixels;
-  bool noClobber = false;
+  bool noClobber = false, force = false;
   app.add_option("file", words);
   app.add_option("-o,--output", output);
-  app.add_option("--format", format)->transform(CLI::IsMember({"qvx"}, CLI::ignore_case));
-  app.add_option("--max-pixels", maxPixels);
+  CheckWord(app.add_option("--format", format), {"qvx"});
+  CheckNumber(app.add_option("--max-pixels", maxPixels), 0, UINT64_MAX);
   app.add_flag("-n,--no-clobber", noClobber);
+  app.add_flag("-f,--force", force);
   int status;
   if (!ParseCommand(&app, argc, argv, kEncodeUsage, &status)) return status;
   if (!output.empty()) words.push_back(output);
@@ -71,6 +72,9 @@ int RunEncode(int argc, char** argv) {
   // A QVX under another ending would be taken for what its name says.
   if (outPath != "-" && Extension(outPath) != "qvx" && format.empty())
     return UsageError("encode", "the output must end in .qvx (or give --format qvx)");
+  if (outPath != "-" && IsDirectory(outPath))
+    return UsageError("encode", "'" + outPath + "' is a folder; give the output's file name");
+  if (!MayWriteTo(outPath, force)) return kExitFailed;
   std::string name = InputName(in), why;
   if (SameFile(in, outPath)) {
     Complain(OutputName(outPath), "is the input file itself; not overwritten");

@@ -22,9 +22,14 @@ const char kUsage[] =
     "  tavko COMMAND --help              help on one command\n"
     "  tavko -V, --version               the version of tavko and of the plug-in\n"
     "\n"
-    "A file name of - means standard input or standard output; -- ends the\n"
-    "options. An existing output is replaced only when the new one is complete,\n"
-    "never when it is the input itself or read-only.\n";
+    "A file name of - means standard input or standard output (a picture is\n"
+    "not written to a terminal unless forced with -f); -- ends the options. An\n"
+    "existing output is replaced only when the new one is complete, never when\n"
+#ifdef _WIN32
+    "it is the input itself or read-only.\n";
+#else
+    "it is the input itself; a read-only one only by root, as cp does.\n";
+#endif
 
 const char kInfoUsage[] =
     "usage: tavko info [--json] [--offset N] FILE...\n"
@@ -51,19 +56,20 @@ const char kDecodeUsage[] =
     "is made when missing); a failed file is reported and the others go on.\n"
     "- reads standard input or writes standard output.\n"
     "\n"
-    "  -o FILE         the output of a single picture\n"
-    "  -d DIR          write every output into DIR\n"
-    "  -j N            decode N files at once (default: the number of processors)\n"
-    "  --format F      png or bmp, where no ending says it (default png with -d)\n"
-    "  --level N       PNG compression, 1 (fastest) to 9 (smallest); default 2\n"
-    "  --offset N      the picture starts N bytes into the input file\n"
-    "  --max-pixels N  refuse pictures of more than N pixels (default 268435456,\n"
-    "                  that is 2^28; 0 for no limit)\n"
+    "  -o FILE           the output of a single picture\n"
+    "  -d DIR            write every output into DIR\n"
+    "  -j N              decode N files at once (default: the number of processors)\n"
+    "  --format F        png or bmp, where no ending says it (default png with -d)\n"
+    "  --level N         PNG compression, 1 (fastest) to 9 (smallest); default 2\n"
+    "  --offset N        the picture starts N bytes into the input file\n"
+    "  --max-pixels N    refuse pictures of more than N pixels (default 268435456,\n"
+    "                    that is 2^28; 0 for no limit)\n"
     "  -n, --no-clobber  never replace an existing output\n"
-    "  --keep16        deliver 16-bit pictures as 16-bit bit-field bitmaps\n"
-    "  --keep32        deliver 32-bit pictures as 32-bit bit-field bitmaps\n"
-    "  -q, --quiet     no progress and no summary\n"
-    "  -v, --verbose   name every file written\n"
+    "  -f, --force       write the picture to standard output on a terminal too\n"
+    "  --keep16          deliver 16-bit pictures as 16-bit bit-field bitmaps\n"
+    "  --keep32          deliver 32-bit pictures as 32-bit bit-field bitmaps\n"
+    "  -q, --quiet       no progress and no summary\n"
+    "  -v, --verbose     name every file written\n"
 #ifdef _WIN32
     "\n"
     "On Windows the plug-in decodes with the options stored through its\n"
@@ -80,11 +86,12 @@ const char kEncodeUsage[] =
     "pictures (alpha is dropped) with their density. - reads standard input\n"
     "or writes standard output.\n"
     "\n"
-    "  -o FILE         the output\n"
-    "  --format qvx    write an output whose name does not end in .qvx\n"
-    "  --max-pixels N  refuse pictures of more than N pixels (default 268435456,\n"
-    "                  that is 2^28; 0 for no limit)\n"
+    "  -o FILE           the output\n"
+    "  --format qvx      write an output whose name does not end in .qvx\n"
+    "  --max-pixels N    refuse pictures of more than N pixels (default 268435456,\n"
+    "                    that is 2^28; 0 for no limit)\n"
     "  -n, --no-clobber  never replace an existing output\n"
+    "  -f, --force       write the picture to standard output on a terminal too\n"
 #ifdef _WIN32
     "\n"
     "On Windows any picture the imaging component reads is taken too (JPEG,\n"
@@ -95,8 +102,13 @@ const char kEncodeUsage[] =
 const char kConfigUsage[] =
     "usage: tavko config\n"
     "\n"
+#ifdef _WIN32
     "Opens the plug-in's own configuration dialog; what is chosen there is\n"
     "kept for every program that uses the plug-in.\n";
+#else
+    "The Windows build opens the plug-in's configuration dialog here. This\n"
+    "build has none: tavko decode takes --keep16 and --keep32 instead.\n";
+#endif
 
 int RunHelp(int argc, char** argv) {
   if (argc < 2) return ShowHelp(kUsage);
@@ -117,7 +129,9 @@ int RunVersion() {
     return kExitFailed;
   }
   DecoderStrings(text);
-  Print("tavko %s\nplug-in: %s\ninterface: %s\nfiles: %s %s\n", TAVKO_VERSION, text[1].c_str(), text[0].c_str(),
-        text[2].c_str(), text[3].c_str());
+  // The plug-in's description ends in its own "version.0.04": quoted and
+  // labelled, it is not taken for a second version of tavko.
+  Print("tavko %s\nplug-in description string: \"%s\"\ninterface: %s\nfiles: %s %s\n", TAVKO_VERSION,
+        text[1].c_str(), text[0].c_str(), text[2].c_str(), text[3].c_str());
   return kExitOk;
 }

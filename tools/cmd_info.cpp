@@ -103,7 +103,7 @@ int RunInfo(int argc, char** argv) {
   int64_t offset = 0;
   std::vector<std::string> words;
   app.add_flag("--json", json);
-  app.add_option("--offset", offset)->check(CLI::Range(int64_t(0), int64_t(0x7FFFFFFF)));
+  CheckNumber(app.add_option("--offset", offset), 0, 0x7FFFFFFF);
   app.add_option("file", words);
   int status;
   if (!ParseCommand(&app, argc, argv, kInfoUsage, &status)) return status;

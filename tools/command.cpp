@@ -3,10 +3,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
+#include "decode/header.h"
+#include "decode/qvx.h"
 #include "tools/output.h"
 #include "tools/paths.h"
 
@@ -39,6 +43,63 @@ int ShowHelp(const char* text) {
   return kExitOk;
 }
 
+namespace {
+
+// CLI11's complaints in this program's words. Values are checked by
+// CheckNumber and CheckWord, whose complaints are already ours.
+std::string InOurWords(const CLI::ParseError& error) {
+  std::string text = error.what();
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  size_t colon = text.find(": ");
+  std::string name = text.substr(0, text.find(':'));
+  std::string rest = colon == std::string::npos ? "" : text.substr(colon + 2);
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr)
+    return (rest.compare(0, 1, "-") == 0 ? "unknown option " : "unexpected argument ") + rest;
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) return name + " needs a value";
+  if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
+    // A flag given a value: "--quiet: too many inputs for a flag", or
+    // "Could not convert: --quiet = yes".
+    size_t equals = rest.find(" = ");
+    return (equals == std::string::npos ? name : rest.substr(0, equals)) + " takes no value";
+  }
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+}  // namespace
+
+void CheckNumber(CLI::Option* option, uint64_t low, uint64_t high) {
+  option->check(CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        std::string range = "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+        std::string digits = text.compare(0, 1, "+") == 0 ? text.substr(1) : text;
+        bool negative = text.size() > 1 && text[0] == '-' && text.find_first_not_of("0123456789", 1) == std::string::npos;
+        bool number = !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+        if (!number && !negative) return "'" + text + "' is not a number; give " + range;
+        errno = 0;
+        unsigned long long value = number ? std::strtoull(digits.c_str(), nullptr, 10) : 0;
+        if (negative || errno == ERANGE || value < low || value > high) return text + " is out of range; give " + range;
+        return "";
+      },
+      "", ""));
+}
+
+void CheckWord(CLI::Option* option, const std::vector<std::string>& words) {
+  option->transform(CLI::Validator(
+      [words](std::string& text) -> std::string {
+        std::string lower = Lower(text), list;
+        for (const std::string& word : words) {
+          if (lower == word) {
+            text = lower;
+            return "";
+          }
+          list += (list.empty() ? "" : word == words.back() ? " or " : ", ") + word;
+        }
+        return "'" + text + "' is not a format it writes; give " + list;
+      },
+      "", ""));
+}
+
 bool ParseCommand(CLI::App* app, int argc, char** argv, const char* help, int* status) {
   // Help is the command's own text, not the parser's. A word starting with
   // a slash is a file name (a path under Wine, say), never an option.
@@ -57,9 +118,7 @@ bool ParseCommand(CLI::App* app, int argc, char** argv, const char* help, int* s
         return false;
       }
     }
-    std::string text = error.what();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    *status = UsageError(argv[0], text);
+    *status = UsageError(argv[0], InOurWords(error));
     return false;
   }
   if (wantsHelp) {
@@ -97,12 +156,25 @@ void Complain(const std::string& name, const std::string& why) {
   std::fprintf(stderr, "tavko: %s: %s\n", name.c_str(), why.c_str());
 }
 
-bool StderrIsTerminal() {
+namespace {
+
+bool IsTerminal(FILE* stream) {
 #ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
+  return _isatty(_fileno(stream)) != 0;
 #else
-  return isatty(STDERR_FILENO) != 0;
+  return isatty(fileno(stream)) != 0;
 #endif
+}
+
+}  // namespace
+
+bool StderrIsTerminal() { return IsTerminal(stderr); }
+bool StdoutIsTerminal() { return IsTerminal(stdout); }
+
+bool MayWriteTo(const std::string& output, bool force) {
+  if (output != "-" || force || !StdoutIsTerminal()) return true;
+  Complain("standard output", "is a terminal; a picture is not written there (redirect it, or give -f to force)");
+  return false;
 }
 
 const char* ResultText(DecodeResult result) {
@@ -163,9 +235,6 @@ std::vector<std::string> Expand(const std::string& pattern, bool* failed) {
 #else
 std::vector<std::string> Expand(const std::string& pattern, bool*) { return {pattern}; }
 #endif
-
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 Input::~Input() {
   if (file != nullptr && file != stdin) std::fclose(file);
@@ -237,42 +306,34 @@ void LookAtHeader(const uint8_t* head, size_t got, HeaderFacts* facts) {
   bool recognised = got >= 18 && DecoderRecognises(head, 1024);
   DecoderPictureInfo picture;
   bool informed = got >= 18 && DecoderInfo(head, got, &picture) == kDecodeOk;
-  // Header fields, after undoing the complement (bytes 0 to 53).
-  uint8_t plain[54] = {0};
-  for (size_t i = 0; i < 54; ++i) plain[i] = static_cast<uint8_t>(~head[i]);
-  uint32_t offBits = Get32(plain + 10), headerSize = Get32(plain + 14);
-  f.core = headerSize == 12;
-  bool core = f.core;
-  auto field = [&](uint32_t at, int n) -> uint32_t {
-    if (!core && at + n > 14 + static_cast<uint64_t>(headerSize)) return 0;
-    return n == 2 ? Get16(plain + at) : Get32(plain + at);
-  };
-  f.width = core ? static_cast<int16_t>(Get16(plain + 18)) : static_cast<int32_t>(field(18, 4));
-  int64_t height = core ? static_cast<int16_t>(Get16(plain + 20)) : static_cast<int32_t>(field(22, 4));
-  f.bits = core ? Get16(plain + 24) : field(28, 2);
-  f.xDensity = core ? 0 : field(38, 4);
-  f.yDensity = core ? 0 : field(42, 4);
-  f.rows = height < 0 ? static_cast<uint64_t>(-height) : static_cast<uint64_t>(height);
-  f.topDown = height < 0;
-  f.headerBytes = headerSize;
-  f.deliveredBits = picture.bitDepth;
-  if (!informed || !recognised) {
+  // The fields as the decoder reads them: the core's header reading, so
+  // that every header size means here what it means to the decoder.
+  QvxHeader header;
+  if (!informed || !recognised || QvxReadHeader(head, got, &header) != kQvxOk) {
     f.problem = "not a QVX picture";
     return;
   }
   f.qvx = true;
-  if (f.width <= 0 || height == 0) {
+  f.core = header.storedSize == kCoreHeaderSize;
+  f.headerBytes = header.storedSize;
+  f.width = header.biWidth;
+  int64_t height = header.biHeight;
+  f.rows = height < 0 ? static_cast<uint64_t>(-height) : static_cast<uint64_t>(height);
+  f.topDown = height < 0;
+  f.bits = header.biBitCount;
+  f.xDensity = static_cast<uint32_t>(header.biXPelsPerMeter);
+  f.yDensity = static_cast<uint32_t>(header.biYPelsPerMeter);
+  f.deliveredBits = picture.bitDepth;
+  QvxOptions sizes = {};
+  sizes.maxBlockBytes = UINT64_MAX;
+  QvxPlan plan;
+  if (f.width <= 0 || height == 0 || QvxPlanDecode(header, sizes, UINT64_MAX, &plan) != kQvxOk) {
     f.problem = "a QVX header, but its picture size " + std::to_string(f.width) + " x " + std::to_string(height) +
                 " has no pixels; it cannot be decoded";
     return;
   }
-  uint64_t tableStart = core ? 26 : 14 + static_cast<uint64_t>(headerSize);
-  if (f.bits <= 8) {
-    uint64_t full = 1ull << f.bits;
-    f.colours = tableStart + 4 * full <= offBits ? full : offBits > tableStart ? (offBits - tableStart) / 4 : 0;
-    if (f.colours > full) f.colours = full;
-  }
-  f.needed = offBits + (static_cast<uint64_t>(f.width) * f.bits + 31) / 32 * 4 * f.rows;
+  f.colours = plan.bits <= 8 ? plan.colourCount : 0;
+  f.needed = plan.pixelOffset + plan.sourceStride * plan.rows;
 }
 
 bool ReadHeader(Input* input, std::vector<uint8_t>* head, size_t* got, HeaderFacts* facts, std::string* why) {

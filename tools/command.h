@@ -13,6 +13,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 const int kExitOk = 0;
@@ -42,6 +43,11 @@ int RunVersion();
 // ends here: help was asked for (shown on standard output) or the
 // arguments are wrong (one line, and where to read more).
 bool ParseCommand(CLI::App* app, int argc, char** argv, const char* help, int* status);
+// Checks an option's value, with a complaint in this program's words: a
+// whole number from low to high, or one of words (case ignored; the value
+// becomes lower case).
+void CheckNumber(CLI::Option* option, uint64_t low, uint64_t high);
+void CheckWord(CLI::Option* option, const std::vector<std::string>& words);
 // A usage error of command ("" for tavko itself): one line and a pointer to
 // the help. Returns kExitUsage.
 int UsageError(const std::string& command, const std::string& complaint);
@@ -66,6 +72,10 @@ void Complain(const std::string& name, const std::string& why);
 // Held while writing to standard error from the batch's workers.
 extern std::mutex printLock;
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
+// Refuses, as gzip does, a picture written to a terminal unless forced:
+// says so and returns false.
+bool MayWriteTo(const std::string& output, bool force);
 
 const char* ResultText(DecodeResult result);
 // "standard input" or "standard output" for "-", else the path.
@@ -82,9 +92,6 @@ std::string StemOf(const std::string& path);
 // (cmd.exe does not); a pattern that matches nothing is said so and gives
 // none, and *failed is set.
 std::vector<std::string> Expand(const std::string& pattern, bool* failed);
-
-uint32_t Get16(const uint8_t* p);
-uint32_t Get32(const uint8_t* p);
 
 // An input opened for reading its first bytes: a file, or standard input
 // for "-". A regular file can be read further by the decoder itself;
@@ -105,8 +112,8 @@ bool OpenInput(const std::string& path, int64_t offset, Input* input, std::strin
 // on a read error.
 bool ReadUpTo(Input* input, uint8_t* out, size_t count, size_t* got);
 
-// What the first bytes of a picture say, from the plug-in's own answers and
-// the header fields after undoing the complement.
+// What the first bytes of a picture say: the plug-in's own answers, and the
+// header fields and sizes as the decoding core reads them.
 struct HeaderFacts {
   bool qvx = false;
   std::string problem;  // why it cannot be decoded, "" when it can

@@ -105,6 +105,22 @@ std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, size_t extra) {
   return bytes;
 }
 
+std::vector<uint8_t> WithHeaderSize(uint32_t size) {
+  PictureShape shape = ShapeOf(24, 4, 4, 0, size);
+  shape.offBits = 14 + (size > 40 ? size : 40);
+  return MakeQvx(shape);
+}
+
+std::vector<uint8_t> RowsAmongHeaders() {
+  PictureShape shape = ShapeOf(8, 4, 4, 0, 0);
+  shape.offBits = 54;
+  shape.pixelBytes = 0;
+  std::vector<uint8_t> bytes = MakeBmp(shape);  // the 54 header bytes alone
+  Put(&bytes, 10, 20, 4);                       // the rows among them
+  ComplementQvxRegions(&bytes);
+  return bytes;
+}
+
 std::vector<uint8_t> Huge(int32_t width, int32_t height, uint16_t bits) {
   PictureShape shape = ShapeOf(bits, width, height);
   shape.pixelBytes = 16;

@@ -41,6 +41,14 @@ std::vector<uint8_t> AfterFill(size_t count, uint8_t fill, const std::vector<uin
 std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t length);
 std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, size_t extra);
 
+// A 4 x 4 24-bit QVX picture whose stored header size is size, its pixels
+// after the header's bytes and never before byte 54.
+std::vector<uint8_t> WithHeaderSize(uint32_t size);
+
+// A 4 x 4 8-bit picture of header size 0 whose rows start at byte 20 and
+// end inside the 54 header bytes: a file of 54 bytes.
+std::vector<uint8_t> RowsAmongHeaders();
+
 // A QVX header that promises far more than the 16 pixel bytes it carries.
 std::vector<uint8_t> Huge(int32_t width, int32_t height, uint16_t bits);
 

@@ -155,6 +155,7 @@ TEST(QtErrors, ClearReasonForEveryBadFile) {
       {"row wider than a QImage row", Huge(0x7FFFFFF0, 1, 1), "too large"},
       {"48 MB promised, 16 bytes stored", Huge(4000, 4000, 24), "truncated"},
       {"bytes after the last row", Appended(card, 100000), nullptr},
+      {"rows ending inside the 54 header bytes", RowsAmongHeaders(), nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,7 +172,64 @@ TEST(QtErrors, ClearReasonForEveryBadFile) {
   Outcome over = ReadEveryWay(MakeQvx(ShapeOf(24, 1024, 1024)))[1];
   QImageReader::setAllocationLimit(limit);
   EXPECT_TRUE(over.warning.contains("allocation limit of 2 MiB")) << over.warning.toStdString();
+  // Weighed as Qt weighs it, at 32 bits a pixel: 137 MB, though the 24-bit
+  // rows hold 108 MB.
+  QImageReader::setAllocationLimit(128);
+  over = ReadEveryWay(Huge(6000, 6000, 24))[2];
+  QImageReader::setAllocationLimit(limit);
+  EXPECT_TRUE(over.warning.contains("138 MiB over the allocation limit of 128 MiB")) << over.warning.toStdString();
 #endif
+  // A device that fails part-way is a read error, not a short file.
+  for (bool sequential : {false, true}) {
+    Failing failing(Bytes(card), 20000, sequential);
+    QImageReader reader(&failing, "qvx");
+    Outcome failed = Read(&reader);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_TRUE(failed.warning.contains("read error after 20000 of 57654 bytes: Input/output error"))
+        << failed.warning.toStdString();
+  }
+}
+
+// Every stored header size means to the plug-in what it means to the
+// plug-in's own decode.
+TEST(QtErrors, HeaderSizesAsTheCoreReadsThem) {
+  for (uint32_t size = 0; size <= 124; ++size) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> bytes = WithHeaderSize(size);
+    RgbImage reference;
+    bool expected = ReferenceDecode(bytes, &reference);
+    for (const Outcome& outcome : ReadEveryWay(bytes)) {
+      ASSERT_EQ(outcome.ok, expected) << outcome.warning.toStdString();
+      if (expected) {
+        EXPECT_TRUE(Rgb(outcome.image) == reference.rgb);
+      }
+    }
+  }
+}
+
+// Pictures in a row in one device are read in turn, each announced by its
+// own header, as Qt's BMP reader reads them; canRead() ends the loop.
+TEST(QtFormat, PicturesInARowReadInTurn) {
+  std::vector<uint8_t> second = MakeQvx(ShapeOf(24, 7, 5));
+  QByteArray data = Bytes(Sample("card8.qvx")) + Bytes(second);
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  Pieces pieces(data);
+  RgbImage reference;
+  ASSERT_TRUE(ReferenceDecode(second, &reference));
+  for (QIODevice* device : {static_cast<QIODevice*>(&buffer), static_cast<QIODevice*>(&pieces)}) {
+    QImageReader reader(device);
+    std::vector<QSize> sizes;
+    QImage image;
+    for (int round = 0; round < 4 && reader.canRead(); ++round) {
+      QSize announced = reader.size();
+      ASSERT_TRUE(reader.read(&image)) << round;
+      EXPECT_EQ(image.size(), announced);
+      sizes.push_back(image.size());
+    }
+    EXPECT_EQ(sizes, (std::vector<QSize>{QSize(160, 120), QSize(7, 5)}));
+    EXPECT_TRUE(Rgb(image) == reference.rgb);
+  }
 }
 
 // Qt knows the format by name, MIME type and content, takes no bytes to

@@ -10,7 +10,7 @@ man -l "$out/share/man/man1/tavko.1" 2>/dev/null | grep -q "decode, encode and i
 source "$out/share/bash-completion/completions/tavko"
 complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _tavko; echo "${COMPREPLY[*]}"; }
 [ "$(complete_words tavko dec)" = "decode" ]
-[ "$(complete_words tavko decode x.qvx --for)" = "--format" ]
+[ "$(complete_words tavko decode x.qvx --form)" = "--format" ]
 [ "$(complete_words tavko decode x.qvx --format p)" = "png" ]
 [ "$(complete_words tavko help en)" = "encode" ]
 echo "tavko, its man page and its completion installed and working"

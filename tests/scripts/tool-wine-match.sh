@@ -72,6 +72,11 @@ grep -q "configuration dialog" "$out/err"
 if tavko config 2>"$out/err"; then echo "config without a display succeeded"; exit 1; fi
 grep -q "no display" "$out/err"
 tavko --version | grep -qx "interface: 00IN"
+# Both builds read headers through the core: the same facts for every seed
+# (header sizes 0 to 64 among them).
+(cd "$samples/../fuzz/seeds" && { "$native" info --json -- *.qvx || true; } >"$out/info-linux.txt" &&
+  { tavko info --json -- *.qvx || true; } >"$out/info-windows.txt")
+diff "$out/info-linux.txt" "$out/info-windows.txt"
 # Windows' own cases, in both Windows builds: the input as its own output
 # (the same volume and file index, through another name too), a read-only
 # file, a wildcard that matches nothing, and standard output that is full.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "common/files.h"
 #include "common/pictures.h"
+#include "decode/qvx.h"
 #include "tools/dib.h"
 
 namespace {
@@ -399,18 +401,21 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
       {"decode " + kGood + "/pal8.bmp " + Path("x.png"), 1, "pal8.bmp: not a QVX picture"},
       {"decode " + Path("cut.qvx") + " " + Path("x.png"), 1, "cut.qvx: file shorter than its header promises"},
       {"decode " + Path("folder") + " " + Path("x.png"), 1, "folder: is a directory"},
-      {"decode " + card + " " + Path("folder"), 2, "the output must end in .png or .bmp"},
+      {"decode " + card + " " + Path("folder"), 2, "folder' is a folder; to decode into it, give -d '"},
+      {"decode " + card + " -d " + Path("cut.qvx"), 1, "cut.qvx: is not a folder"},
       {"decode " + card + " " + Path("folder.png/x.png"), 1, "cannot write"},
       {"decode " + card + " " + Path("locked") + "/x.png", 1, "cannot write: Permission denied"},
       {"decode " + card + " " + Path("x.gif"), 2, "the output must end in .png or .bmp"},
       {"decode " + card, 2, "decode needs an input and an output file"},
-      {"decode " + card + " " + Path("x.png") + " --offset", 2, "--offset: 1 required"},
-      {"decode " + card + " " + Path("x.png") + " --offset=-4", 2, "--offset: Value -4 not in range 0 to 2147483647"},
+      {"decode " + card + " " + Path("x.png") + " --offset", 2, "tavko: --offset needs a value"},
+      {"decode " + card + " " + Path("x.png") + " --offset=-4", 2, "--offset: -4 is out of range; give a whole number from 0 to 2147483647"},
+      {"decode " + card + " " + Path("x.png") + " --level=abc", 2, "--level: 'abc' is not a number"},
       {"decode " + card + " " + Path("x.png") + " --offset 999999", 1,
        "--offset 999999 is past the end of the file (20278 bytes)"},
-      {"decode " + card + " " + Path("x.png") + " --bogus", 2, "not expected: --bogus"},
-      {"decode " + card + " " + Path("x.png") + " --level 0", 2, "--level: Value 0 not in range 1 to 9"},
-      {"decode " + card + " " + Path("x.png") + " --format gif", 2, "--format: gif not in {png,bmp}"},
+      {"decode " + card + " " + Path("x.png") + " --bogus", 2, "tavko: unknown option --bogus"},
+      {"decode " + card + " " + Path("x.png") + " --level 0", 2, "--level: 0 is out of range; give a whole number from 1 to 9"},
+      {"decode " + card + " " + Path("x.png") + " --format gif", 2, "--format: 'gif' is not a format it writes; give png or bmp"},
+      {"encode " + card + " " + Path("x.qvx") + " --max-pixels=-1", 2, "--max-pixels: -1 is out of range"},
       {"decode " + card + " -o " + Path("x.png") + " -d " + Path("folder"), 2, "-o and -d do not go together"},
       {"decode " + card + " " + Path("x.png") + " --max-pixels 19199", 1,
        "160 x 120 pixels, more than the limit of 19199 (raise it with --max-pixels)"},
@@ -423,6 +428,7 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
       {"", 2, "no command given"},
       {"info", 2, "info needs at least one file"},
       {"help frobnicate", 2, "no help on frobnicate"},
+      {"config", 1, "Windows plug-in only; here decode takes --keep16 and --keep32"},
       {"decode " + Path("folder/inside.qvx") + " " + Path("x.png"), 1, "inside.qvx: not a QVX picture"},
   };
   for (const Case& c : cases) {
@@ -434,6 +440,7 @@ TEST_F(Tool, FailuresSayWhatAndLeaveNoFile) {
     // A usage error is one line and where to read more.
     if (c.status == 2) EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
     if (c.status == 2) EXPECT_NE(run.err.find("\ntry 'tavko"), std::string::npos) << run.err;
+    if (c.status == 2) EXPECT_FALSE(std::isupper(static_cast<unsigned char>(run.err[7]))) << "in our voice: " << run.err;
     EXPECT_EQ(FilesIn(dir_).size(), 3u) << "no output left for " << c.args;
   }
 }
@@ -619,7 +626,10 @@ TEST_F(Tool, HelpAndVersion) {
   }
   Outcome version = Tavko("-V");
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.find("tavko " TAVKO_VERSION "\nplug-in: QVX(PELKO) to DIB filter version.0.04"), 0u);
+  EXPECT_EQ(version.out.find("tavko " TAVKO_VERSION "\nplug-in description string: \"QVX(PELKO) to DIB filter version.0.04\"\n"), 0u);
+  // Options line up in the help, the longest name included.
+  EXPECT_NE(Tavko("encode --help").out.find("  -o FILE           the output\n  --format qvx      write"), std::string::npos);
+  EXPECT_NE(Tavko("decode --help").out.find("\n  -n, --no-clobber  never"), std::string::npos);
   // Output that does not arrive is a failure, whatever the command.
   std::string full = "tavko: standard output: write error: No space left on device\n";
   struct Case {
@@ -754,6 +764,80 @@ TEST_F(Tool, OptionsAsPeopleTypeThem) {
     Outcome run = Tavko(c.args);
     EXPECT_EQ(run.status, 0) << c.args << run.err;
     EXPECT_GT(ReadFileBytes(Path(c.written)).size(), 100u) << c.args;
+  }
+}
+
+// Every stored header size means to info and decode what it means to the
+// decoding core: the same pictures taken, the same facts, the same cuts.
+TEST_F(Tool, HeaderSizesAsTheCoreReadsThem) {
+  for (uint32_t size = 0; size <= 124; ++size) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> bytes = WithHeaderSize(size);
+    QvxHeader header;
+    QvxPlan plan;
+    bool taken = QvxReadHeader(bytes.data(), bytes.size(), &header) == kQvxOk &&
+                 QvxIsSupported(header, true, bytes.size()) &&
+                 QvxPlanDecode(header, QvxDefaultOptions(), bytes.size(), &plan) == kQvxOk;
+    ASSERT_TRUE(WriteFileBytes(Path("h.qvx"), bytes));
+    EXPECT_EQ(Tavko("decode h.qvx h.bmp").status, taken ? 0 : 1);
+    Outcome info = Tavko("info --json h.qvx");
+    EXPECT_EQ(info.status, taken ? 0 : 1);
+    if (!taken) continue;
+    std::string needed = std::to_string(plan.pixelOffset + plan.sourceStride * plan.rows);
+    EXPECT_NE(info.out.find("\"stored_bits\":24,"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"x_pixels_per_metre\":" + std::to_string(header.biXPelsPerMeter)), std::string::npos);
+    EXPECT_NE(info.out.find("\"bytes_needed\":" + needed + ",\"bytes\":" + needed + ",\"truncated\":false"),
+              std::string::npos) << info.out;
+  }
+  // Cut by its last bytes, a header of 13 bytes is as short to info as to decode.
+  ASSERT_TRUE(WriteFileBytes(Path("h.qvx"), Cut(WithHeaderSize(13), 60)));
+  EXPECT_NE(Tavko("info h.qvx").out.find("shorter than its header promises (60 of 102 bytes)"), std::string::npos);
+  EXPECT_NE(Tavko("decode h.qvx h.bmp").err.find("file shorter than its header promises"), std::string::npos);
+  EXPECT_EQ(Tavko("decode " TAVKO_SOURCE_DIR "/fuzz/seeds/edge-header0.qvx h.png").status, 0);
+}
+
+// A picture is not written to a terminal unless forced, as gzip refuses.
+TEST_F(Tool, PicturesAreNotWrittenToATerminal) {
+  std::string card = kSamples + "/card8.qvx";
+  struct Case {
+    std::string args;
+    int status;
+    std::string shown;
+  } cases[] = {
+      {"decode " + card + " - --format bmp", 1, "standard output: is a terminal; a picture is not written there"},
+      {"encode " + kGood + "/rgb24.bmp -", 1, "standard output: is a terminal"},
+      {"decode -f " + card + " - --format bmp", 0, "BM"},
+      {"encode --force " + kGood + "/rgb24.bmp -", 0, "\xbd\xb2"},
+  };
+  for (const Case& c : cases) {
+    // script gives the command a terminal and copies what reaches it.
+    std::string command = "cd '" + dir_ + "' && script -qec '" TAVKO_TOOL " " + c.args + "' /dev/null >'" + dir_ +
+                          "/out' 2>&1 </dev/null";
+    int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
+    EXPECT_NE(Slurp(Path("out")).find(c.shown), std::string::npos) << c.args;
+  }
+}
+
+// The bash completion offers file names whole, spaces and all, with and
+// without bash-completion's _filedir, and changes no shell option.
+TEST_F(Tool, BashCompletionKeepsNamesWhole) {
+  for (const char* name : {"my pic.qvx", "my other.png", "notes.txt"}) ASSERT_TRUE(WriteFileBytes(Path(name), {1}));
+  ASSERT_EQ(mkdir(Path("a folder").c_str(), 0755), 0);
+  const char* loaders[] = {"", "source /usr/share/bash-completion/bash_completion; "};
+  for (const char* loader : loaders) {
+    if (*loader && access("/usr/share/bash-completion/bash_completion", R_OK) != 0) continue;
+    SCOPED_TRACE(loader);
+    std::string script = std::string(loader) + "before=$(shopt -p)\nsource " TAVKO_SOURCE_DIR "/docs/tavko.bash\n"
+                         "[ \"$before\" = \"$(shopt -p)\" ] || echo options changed\n"
+                         "offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _tavko; printf '[%s]' \"${COMPREPLY[@]}\"; echo; }\n"
+                         "offer tavko decode my; offer tavko info my; offer tavko decode x.qvx -d a; offer tavko c\n";
+    ASSERT_TRUE(WriteFileBytes(Path("complete.sh"), std::vector<uint8_t>(script.begin(), script.end())));
+    std::string command = "cd '" + dir_ + "' && bash --norc complete.sh >out 2>err";
+    ASSERT_EQ(std::system(command.c_str()), 0) << Slurp(Path("err"));
+    std::string out = Slurp(Path("out"));
+    std::string expected = "[my other.png][my pic.qvx]\n[my pic.qvx]\n[a folder]\n[]\n";
+    EXPECT_EQ(out, expected) << "config is not offered, names stay whole";
   }
 }
 
