@@ -25,7 +25,7 @@ test_set=(libgtest-dev libbenchmark-dev libstb-dev xvfb xdotool imagemagick valg
   qtbase5-dev qt6-base-dev qt6-base-dev-tools lximage-qt nsis zip unzip
   debhelper dpkg-dev fakeroot lintian mmdebstrap
   python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest python3-distributed
-  python3-pip python3-setuptools python3-venv dh-python
+  python3-pip python3-setuptools python3-venv dh-python bash-completion
   chromium wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 lld-14)
 
 wanted=("${run_set[@]}")
