@@ -17,7 +17,7 @@
 set -euo pipefail
 installed=0
 if [ "${1:-}" = --installed ]; then installed=1; shift; fi
-src=$1 dir=$2
+src=$(cd "$1" && pwd) dir=$2
 work="$dir/install-check"
 rm -rf "$work" && mkdir -p "$work"
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
