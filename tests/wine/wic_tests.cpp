@@ -150,10 +150,12 @@ void OpenStream(IStream* stream, Opened* out) {
   if (out->result == S_OK) out->result = out->decoder->GetFrame(0, out->frame.put());
 }
 
-// A read-only stream over bytes whose reads fail from failAt on.
+// A read-only stream over bytes whose reads fail from failAt on; its
+// statistics may claim a larger size (what lies past bytes reads as nothing).
 class TestStream : public IStream {
  public:
-  TestStream(const std::vector<uint8_t>& bytes, uint64_t failAt) : bytes_(bytes), failAt_(failAt) {}
+  TestStream(const std::vector<uint8_t>& bytes, uint64_t failAt, uint64_t size = 0)
+      : bytes_(bytes), failAt_(failAt), size_(size ? size : bytes.size()) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IStream || iid == IID_ISequentialStream) {
       *out = this;
@@ -195,7 +197,7 @@ class TestStream : public IStream {
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
     std::memset(stat, 0, sizeof *stat);
     stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = bytes_.size();
+    stat->cbSize.QuadPart = size_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
@@ -205,6 +207,7 @@ class TestStream : public IStream {
   ULONG references_ = 1;
   const std::vector<uint8_t>& bytes_;
   uint64_t failAt_;
+  uint64_t size_;
   uint64_t at_ = 0;
 };
 
@@ -326,10 +329,16 @@ TEST(WicCodec, BrokenAndForeignFiles) {
     OpenStream(&stream, &memory);
     EXPECT_EQ(memory.result, c.opened) << std::hex << memory.result;
   }
+  // A height of -2^31 in a stream that claims room for all its rows: no
+  // frame of 2^31 rows is offered.
+  const std::vector<uint8_t> tall = WithU32(MakeQvx(ShapeOf(1, 1, 1, 2)), 22, 0x80000000u);
+  TestStream huge(tall, UINT64_MAX, uint64_t{1} << 34);
+  Opened opened;
+  OpenStream(&huge, &opened);
+  EXPECT_EQ(opened.result, WINCODEC_ERR_UNKNOWNIMAGEFORMAT) << std::hex << opened.result;
   // A stream that fails once the header has been read: the rows are not
   // had, and no pixel is handed over.
   TestStream failing(good, 100);
-  Opened opened;
   OpenStream(&failing, &opened);
   ASSERT_EQ(opened.result, S_OK);
   std::vector<BYTE> pixels(9 * 3 * 7, 0x5A);
