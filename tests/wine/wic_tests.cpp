@@ -3,6 +3,7 @@
 // class: the component finds it by the file's bytes, as any program does.
 // Every picture must come out as TAVKO.SPI (or TAVKO.SPH) delivers it.
 #include <windows.h>
+#include <olectl.h>
 #include <wincodec.h>
 
 #include <gtest/gtest.h>
@@ -445,6 +446,54 @@ TEST(WicCodec, ListedAmongTheDecoders) {
     stream.Seek(zero, STREAM_SEEK_CUR, &at);
     EXPECT_EQ(at.QuadPart, 3u);
   }
+}
+
+std::wstring RegistryText(HKEY key, const wchar_t* subkey, const wchar_t* name) {
+  wchar_t text[1024] = L"";
+  DWORD bytes = sizeof text;
+  RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+// A copy of the codec from another folder whose registration fails
+// part-way (a key it must create sits under a volatile one, where the
+// registry refuses a lasting key) puts back every value it changed: the
+// registration before it still names its own file and opens QVX files.
+TEST(WicCodec, FailedRegistrationKeepsTheOneBefore) {
+  const std::wstring decoder = L"Software\\Classes\\CLSID\\{77230C5A-8A0D-49F3-A6B1-F977416E7BFF}";
+  const std::wstring server = RegistryText(HKEY_LOCAL_MACHINE, (decoder + L"\\InprocServer32").c_str(), nullptr);
+  ASSERT_FALSE(server.empty()) << "the codec is not registered";
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  const std::wstring copy = std::wstring(folder) + L"tavko-copy\\TAVKOWIC.dll";
+  CreateDirectoryW((std::wstring(folder) + L"tavko-copy").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(server.c_str(), copy.c_str(), FALSE));
+  HMODULE module = LoadLibraryW(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  const std::wstring patterns = decoder + L"\\Patterns";
+  ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, patterns.c_str()), ERROR_SUCCESS);
+  HKEY volatileKey;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, patterns.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &volatileKey, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(volatileKey);
+  EXPECT_EQ(registerServer(), SELFREG_E_CLASS);
+  EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, (decoder + L"\\InprocServer32").c_str(), nullptr), server);
+  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L".qvx", L"Content Type"), L"image/x-qvx");
+  // The registration as it was: the patterns back through its own file.
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, patterns.c_str());
+  FreeLibrary(module);
+  DeleteFileW(copy.c_str());
+  RemoveDirectoryW((std::wstring(folder) + L"tavko-copy").c_str());
+  HMODULE registered = LoadLibraryW(server.c_str());
+  ASSERT_NE(registered, nullptr);
+  EXPECT_EQ(reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(registered, "DllRegisterServer"))(), S_OK);
+  FreeLibrary(registered);
+  Opened sample;
+  OpenFile(Env("TAVKO_SAMPLES_DIR", "samples") + "/card8.qvx", &sample);
+  EXPECT_EQ(sample.result, S_OK);
 }
 
 }  // namespace
