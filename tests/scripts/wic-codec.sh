@@ -84,6 +84,19 @@ for bits in "${bitness[@]}"; do
   done
 done
 
+# Every input read through WIC is weighed by its frame's size before its
+# pixels are decoded.
+for format in gif jpg tif; do convert -size 160x120 xc:teal "$out/large.$format"; done
+for bits in "${bitness[@]}"; do
+  for input in "$out"/large.{gif,jpg,tif} "$samples/card8.qvx"; do
+    wine "$(dir "$bits")/tavko.exe" encode --max-pixels 100 "$(winpath "$input")" "$(winpath "$out/limited.qvx")" \
+      2>"$out/limited.txt" && fail "$bits-bit encode of $(basename "$input") over --max-pixels"
+    grep -q 'pixels, more than the limit of 100 ' "$out/limited.txt" ||
+      fail "$bits-bit encode of $(basename "$input") over --max-pixels: $(cat "$out/limited.txt")"
+    checks=$((checks + 1))
+  done
+done
+
 # Unregistering one bitness leaves the extension to the other.
 if [ ${#bitness[@]} = 2 ]; then
   regsvr 32 /u
