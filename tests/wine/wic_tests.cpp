@@ -496,9 +496,34 @@ TEST(WicCodec, FailedRegistrationKeepsTheOneBefore) {
   EXPECT_EQ(sample.result, S_OK);
 }
 
+// --hold FILE MARKER: opens FILE through the imaging component and keeps
+// its codec loaded while MARKER exists, as a picture viewer or Explorer's
+// thumbnail host would; "holding" on the output once it does.
+int Hold(const char* file, const char* marker) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&Factory))))
+    return 1;
+  int status = 1;
+  {
+    Opened picture;
+    OpenFile(file, &picture);
+    if (picture.result == S_OK) {
+      std::printf("holding\n");
+      std::fflush(stdout);
+      while (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) Sleep(100);
+      status = 0;
+    }
+  }
+  Factory->Release();
+  CoUninitialize();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--hold") == 0) return Hold(argv[2], argv[3]);
   std::string why;
   if (!LoadPluginExports(Env("TAVKO_SPI", ""), &Plugin, &why)) {
     std::fprintf(stderr, "%s\n", why.c_str());
