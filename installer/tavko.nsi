@@ -8,8 +8,9 @@
 ; Without /D an installed copy is upgraded in its own folder.
 ; Exit codes (of the uninstaller too, run as uninstall.exe /S _?=folder):
 ;   0     done
-;   2     a codec could not be registered (installer), or could not be
-;         unregistered, and then nothing was removed (uninstaller)
+;   2     a file could not be written or a codec could not be registered
+;         (installer); a codec could not be unregistered, and then nothing
+;         was removed (uninstaller)
 ;   3010  done, but a file a running program holds is replaced or removed
 ;         only when Windows restarts
 Unicode true
@@ -47,7 +48,7 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-Var Failed     ; a codec could not be (un)registered
+Var Failed     ; a file could not be written, or a codec (un)registered
 Var Restart    ; a file waits for Windows to restart
 
 ; Runs regsvr32 silently on a codec; a failure is noted in $Failed.
@@ -65,27 +66,41 @@ Var Restart    ; a file waits for Windows to restart
 ; client, Explorer's thumbnail host, a Susie host) cannot be overwritten
 ; but can be renamed: it is moved aside, removed when Windows restarts,
 ; and the new file takes its name at once. Where even that fails the new
-; file takes its place at the restart.
+; file takes its place at the restart. A file that cannot be written at
+; all is noted in $Failed.
 !macro Put NAME
-  ClearErrors
   SetOverwrite try
+  ClearErrors
   File "${STAGE}\${NAME}"
-  SetOverwrite on
   ${If} ${Errors}
+    StrCpy $R0 0  ; whether the new file is in place
     Delete "$INSTDIR\${NAME}.old"
     ClearErrors
     Rename "$INSTDIR\${NAME}" "$INSTDIR\${NAME}.old"
     ${IfNot} ${Errors}
       File "${STAGE}\${NAME}"
-      Delete /REBOOTOK "$INSTDIR\${NAME}.old"
-      DetailPrint "${NAME} was in use: replaced; the old copy goes when Windows restarts"
-    ${Else}
+      ${If} ${Errors}
+        Rename "$INSTDIR\${NAME}.old" "$INSTDIR\${NAME}"
+      ${Else}
+        StrCpy $R0 1
+        Delete /REBOOTOK "$INSTDIR\${NAME}.old"
+        DetailPrint "${NAME} was in use: replaced; its old copy goes when Windows restarts"
+      ${EndIf}
+    ${EndIf}
+    ${If} $R0 == 0
+      ClearErrors
       File "/oname=$INSTDIR\${NAME}.new" "${STAGE}\${NAME}"
-      Rename /REBOOTOK "$INSTDIR\${NAME}.new" "$INSTDIR\${NAME}"
-      DetailPrint "${NAME} is in use by a running program: it is replaced when Windows restarts"
-      StrCpy $Restart 1
+      ${If} ${Errors}
+        DetailPrint "${NAME} could not be written"
+        StrCpy $Failed 1
+      ${Else}
+        Rename /REBOOTOK "$INSTDIR\${NAME}.new" "$INSTDIR\${NAME}"
+        DetailPrint "${NAME} is in use by a running program: it is replaced when Windows restarts"
+        StrCpy $Restart 1
+      ${EndIf}
     ${EndIf}
   ${EndIf}
+  SetOverwrite on
 !macroend
 
 Section "TAVKO"

@@ -35,11 +35,11 @@ value() { # KEY [NAME]: the data of a value, or of the default one ("" when abse
 # install [/D=FOLDER]: the installer's exit code. While a program holds the
 # codec, wineserver -w would wait for it as well: the installer is waited
 # for alone then.
-holder=
+holders=()
 install() {
   local status=0
   wine "$setup" /S "$@" >&2 || status=$?
-  [ -n "$holder" ] || wineserver -w
+  [ ${#holders[@]} -gt 0 ] || wineserver -w
   echo "$status"
 }
 
@@ -97,28 +97,40 @@ cp "$out/TAVKOWIC64.dll" "$other/TAVKOWIC64.dll"
 
 # An upgrade while a program holds the 64-bit codec (one a byte longer,
 # standing for an older one): the file in use is moved aside and replaced.
-hold() {
-  touch "$out/holding"
-  wine "$win64/tavko_wic_tests.exe" --hold "$(winpath "$samples/card8.qvx")" "$(winpath "$out/holding")" \
-    >"$out/holder.txt" 2>&1 &
-  holder=$!
-  for _ in $(seq 100); do grep -q holding "$out/holder.txt" && return; sleep 0.2; done
-  fail "the WIC client did not open a picture to hold the codec: $(cat "$out/holder.txt")"
+hold() { # NAME: a WIC client holds the codec while $out/NAME exists
+  touch "$out/$1"
+  wine "$win64/tavko_wic_tests.exe" --hold "$(winpath "$samples/card8.qvx")" "$(winpath "$out/$1")" >"$out/$1.txt" 2>&1 &
+  holders+=($!)
+  for _ in $(seq 100); do grep -qs holding "$out/$1.txt" && return; sleep 0.2; done
+  fail "the WIC client did not open a picture to hold the codec: $(cat "$out/$1.txt")"
 }
-release() { rm -f "$out/holding"; wait "$holder" || fail "the holding WIC client failed"; holder=; }
+release() {
+  rm -f "$out"/holding*
+  for pid in "${holders[@]}"; do wait "$pid" || fail "a holding WIC client failed"; done
+  holders=()
+}
+restart() { wine wineboot -r >/dev/null 2>&1; wineserver -w; }
 echo older >>"$other/TAVKOWIC64.dll"
-hold
+hold holding-old
 expect "$(install)" 0 "installer exit code, codec in use"
 cmp "$stage/TAVKOWIC64.dll" "$other/TAVKOWIC64.dll" || fail "the codec in use was not replaced"
 wine "$other/tavko64.exe" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/card8.qvx")" ||
   fail "QVX read through the replaced codec"
+# Again while the copy moved aside is held too: the file in use cannot be
+# moved aside now, and is replaced at the restart.
+hold holding-new
+expect "$(install)" $((3010 % 256)) "installer exit code (3010, to Unix 8 bits), codec and its old copy in use"
+[ -f "$other/TAVKOWIC64.dll.new" ] || fail "no new codec waiting for the restart"
 release
-checks=$((checks + 1))
+restart
+cmp "$stage/TAVKOWIC64.dll" "$other/TAVKOWIC64.dll" || fail "the codec was not replaced at the restart"
+[ -e "$other/TAVKOWIC64.dll.new" ] || [ -e "$other/TAVKOWIC64.dll.old" ] && fail "files of the replacement left"
+checks=$((checks + 2))
 
 # An uninstall while a program holds the codec: it is unregistered, the
 # held file is removed at the next start of Windows (wineboot -r here), and
 # the exit code says a restart is needed.
-hold
+hold holding
 status=0; wine "$other/uninstall.exe" /S '_?=C:\Other' || status=$?
 expect "$status" $((3010 % 256)) "uninstaller exit code (3010, to Unix 8 bits), codec in use"
 [ -f "$other/TAVKOWIC64.dll" ] || fail "the codec in use was removed at once"
@@ -126,8 +138,7 @@ expect "$status" $((3010 % 256)) "uninstaller exit code (3010, to Unix 8 bits), 
 [ -z "$(value "$key" InstallLocation)" ] || fail "the entry stayed"
 release
 rm "$other/uninstall.exe"  # with _?= the uninstaller leaves itself
-wine wineboot -r >/dev/null 2>&1
-wineserver -w
+restart
 [ -e "$other" ] && fail "the held codec's folder left after a restart: $(ls "$other")"
 checks=$((checks + 1))
 
