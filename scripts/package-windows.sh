@@ -26,12 +26,20 @@ cp "$root/build/win64/TAVKO.SPH" "$stage/"
 cp "$root/build/win64/tavko.exe" "$stage/tavko64.exe"
 cp "$root/build/win32/TAVKOWIC.dll" "$stage/TAVKOWIC32.dll"
 cp "$root/build/win64/TAVKOWIC.dll" "$stage/TAVKOWIC64.dll"
+# One date for the files, the headers strip writes and the installer's own
+# (the last commit's, unless SOURCE_DATE_EPOCH says otherwise), so that two
+# builds of the same sources give the same zip and the same installer.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)}
+# The commands without their symbols (the build keeps them for debugging).
+i686-w64-mingw32-strip "$stage/tavko.exe"
+x86_64-w64-mingw32-strip "$stage/tavko64.exe"
 # Text files in Windows line endings.
 sed "s/@VERSION@/$version/; s/\$/\r/" "$root/installer/README.txt" >"$stage/README.txt"
 sed 's/$/\r/' "$root/LICENSE" >"$stage/LICENSE.txt"
 
+touch -d "@$SOURCE_DATE_EPOCH" "$stage" "$stage"/*
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$out/tavko-$version-setup.exe" \
   "$root/installer/tavko.nsi"
 rm -f "$out/$name.zip"
-(cd "$out" && touch -d "@0" "$name" "$name"/* && zip -X -q -r "$name.zip" "$name")
+(cd "$out" && zip -X -q -r "$name.zip" "$name")
 echo "package-windows: $out/tavko-$version-setup.exe $out/$name.zip"

@@ -95,16 +95,15 @@ int RunEncode(int argc, char** argv) {
       return kExitFailed;
     }
   }
-  // The picture is weighed before it is unpacked: a small run-length BMP or
-  // PNG may hold a huge picture.
-  bool png = LooksLikePng(source);
-  uint32_t pngWidth = 0, pngHeight = 0;
+  // The picture is weighed before it is unpacked: a small run-length BMP,
+  // PNG, GIF or JPEG may hold a huge picture.
+  uint32_t pictureWidth = 0, pictureHeight = 0;
   uint64_t width = 0, rows = 0;
-  if (png && PngDimensions(source, &pngWidth, &pngHeight)) {
-    width = pngWidth;
-    rows = pngHeight;
-  } else if (!png) {
+  if (!ReadsAsPicture(source)) {
     BmpDimensions(source, &width, &rows);
+  } else if (PictureDimensions(source, &pictureWidth, &pictureHeight)) {
+    width = pictureWidth;
+    rows = pictureHeight;
   }
   std::string limit = OverPixelLimit(width, rows, maxPixels);
   if (!limit.empty()) {

@@ -19,6 +19,12 @@ bool ReadsAsPicture(const std::vector<uint8_t>& bytes);
 // decoded. False when png holds no header.
 bool PngDimensions(const std::vector<uint8_t>& png, uint32_t* width, uint32_t* height);
 
+// The size of the picture in bytes that PngToBmp reads (the PNG's header;
+// on Windows the first frame's size as the imaging component reports it,
+// whatever the format), to weigh it before any pixel is decoded. False
+// when there is none to be had.
+bool PictureDimensions(const std::vector<uint8_t>& bytes, uint32_t* width, uint32_t* height);
+
 // Turns a PNG file into a 24-bit BMP file of the same colours (alpha is
 // dropped, as the plug-in drops it) and density (a pHYs chunk in pixels per
 // metre). Returns false with a reason.

@@ -31,6 +31,10 @@ void Ignore(png_structp, png_const_charp) {}
 
 bool ReadsAsPicture(const std::vector<uint8_t>& bytes) { return LooksLikePng(bytes); }
 
+bool PictureDimensions(const std::vector<uint8_t>& bytes, uint32_t* width, uint32_t* height) {
+  return PngDimensions(bytes, width, height);
+}
+
 bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std::string* why) {
   std::string reason = "not a PNG file";
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reason, Complain, Ignore);

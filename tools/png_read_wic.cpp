@@ -26,30 +26,60 @@ std::string Refusal(HRESULT result) {
   return std::string("unreadable picture (error ") + code + ")";
 }
 
+// The imaging component's decoder of bytes, with its first frame.
+struct Picture {
+  HRESULT started = E_FAIL;
+  IWICImagingFactory* factory = nullptr;
+  IWICStream* stream = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  HRESULT result = S_OK;  // why there is no frame
+  bool system = false;    // the component itself is there
+
+  explicit Picture(const std::vector<uint8_t>& bytes) {
+    started = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    system = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+             SUCCEEDED(factory->CreateStream(&stream)) &&
+             SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+    if (!system) return;
+    result = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
+    if (SUCCEEDED(result)) result = decoder->GetFrame(0, &frame);
+  }
+  ~Picture() {
+    Release(frame);
+    Release(decoder);
+    Release(stream);
+    Release(factory);
+    if (SUCCEEDED(started)) CoUninitialize();
+  }
+  bool ok() const { return system && SUCCEEDED(result); }
+};
+
 }  // namespace
+
+bool PictureDimensions(const std::vector<uint8_t>& bytes, uint32_t* width, uint32_t* height) {
+  Picture picture(bytes);
+  UINT w = 0, h = 0;
+  if (!picture.ok() || FAILED(picture.frame->GetSize(&w, &h))) return false;
+  *width = w;
+  *height = h;
+  return true;
+}
 
 bool ReadsAsPicture(const std::vector<uint8_t>& bytes) {
   return !(bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M');
 }
 
 bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std::string* why) {
-  HRESULT started = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  IWICImagingFactory* factory = nullptr;
-  IWICStream* stream = nullptr;
-  IWICBitmapDecoder* decoder = nullptr;
-  IWICBitmapFrameDecode* frame = nullptr;
+  Picture picture(bytes);
   IWICBitmapSource* converted = nullptr;
   UINT width = 0, height = 0;
-  HRESULT result = S_OK;
+  HRESULT result = picture.result;
   *why = "the system cannot read pictures (Windows imaging component missing)";
-  bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)));
-  ok = ok && SUCCEEDED(factory->CreateStream(&stream)) &&
-       SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+  bool ok = picture.system;
   if (ok) {
-    result = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
-    if (SUCCEEDED(result)) result = decoder->GetFrame(0, &frame);
-    if (SUCCEEDED(result)) result = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &converted);
+    if (SUCCEEDED(result)) result = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, picture.frame, &converted);
     if (SUCCEEDED(result)) result = converted->GetSize(&width, &height);
     ok = SUCCEEDED(result) && width > 0 && height > 0;
     if (!ok) *why = FAILED(result) ? Refusal(result) : "the picture is empty";
@@ -79,10 +109,5 @@ bool PngToBmp(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* bmp, std:
     }
   }
   Release(converted);
-  Release(frame);
-  Release(decoder);
-  Release(stream);
-  Release(factory);
-  if (SUCCEEDED(started)) CoUninitialize();
   return ok;
 }

@@ -56,6 +56,9 @@ QvxStatus DescribePicture(const QvxSource& source, WicPicture* picture) {
                : kQvxNotQvx;
   }
   if (!QvxIsSupported(picture->header, false, 0)) return kQvxNotQvx;
+  // WIC counts rows in an INT, and the row decoder refuses more: a height
+  // of -2^31 has no row count a frame could report, however long the data.
+  if (picture->header.biHeight == INT32_MIN) return kQvxNotQvx;
   QvxStatus status = QvxPlanDecode(picture->header, picture->options, source.length, &picture->plan);
   if (status != kQvxOk) return status;
   // Recognition with the length known refuses only a file shorter than

@@ -31,6 +31,8 @@ value() {
 expect() { [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"; checks=$((checks + 1)); }
 export_software() { wine reg export 'HKLM\Software' "$(winpath "$out")/$1.reg" /y /reg:64 >/dev/null
                     iconv -f UTF-16 -t UTF-8 "$out/$1.reg" | tr -d '\r' >"$out/$1.txt"; }
+# same A B WHAT: the exports A and B are the same.
+same() { diff "$out/$1.txt" "$out/$2.txt" >"$out/$2.diff" || fail "$3: $out/$2.diff"; checks=$((checks + 1)); }
 
 export_software before
 for bits in "${bitness[@]}"; do regsvr "$bits"; done
@@ -51,12 +53,18 @@ expect "$(value 'HKCR\.qvx' 'Content Type' 64) $(value 'HKCR\.qvx' PerceivedType
 expect "$(value 'HKCR\.qvx\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}' "" 64)" \
   "{C7657C4A-9F68-40fa-A4DF-96BC08EB3551}" "thumbnail provider"
 
+# The client also registers a copy of the codec in a way that fails
+# part-way (FailedRegistrationKeepsTheOneBefore): the registry must be left
+# exactly as it was.
+export_software registered
 for bits in "${bitness[@]}"; do
   module=TAVKO.SPH; [ "$bits" = 32 ] && module=TAVKO.SPI
   TAVKO_SPI="$(winpath "$(dir "$bits")/$module")" wine "$(dir "$bits")/tavko_wic_tests.exe" --gtest_brief=1 \
     || fail "$bits-bit WIC client"
   checks=$((checks + 1))
 done
+export_software registered-again
+same registered registered-again "a failed registration changed the one before it"
 
 # A WIC program: tavko.exe encode reads a QVX through the codec, and the
 # QVX it writes shows the same pixels.
@@ -76,6 +84,19 @@ for bits in "${bitness[@]}"; do
   done
 done
 
+# Every input read through WIC is weighed by its frame's size before its
+# pixels are decoded.
+for format in gif jpg tif; do convert -size 160x120 xc:teal "$out/large.$format"; done
+for bits in "${bitness[@]}"; do
+  for input in "$out"/large.{gif,jpg,tif} "$samples/card8.qvx"; do
+    wine "$(dir "$bits")/tavko.exe" encode --max-pixels 100 "$(winpath "$input")" "$(winpath "$out/limited.qvx")" \
+      2>"$out/limited.txt" && fail "$bits-bit encode of $(basename "$input") over --max-pixels"
+    grep -q 'pixels, more than the limit of 100 ' "$out/limited.txt" ||
+      fail "$bits-bit encode of $(basename "$input") over --max-pixels: $(cat "$out/limited.txt")"
+    checks=$((checks + 1))
+  done
+done
+
 # Unregistering one bitness leaves the extension to the other.
 if [ ${#bitness[@]} = 2 ]; then
   regsvr 32 /u
@@ -91,4 +112,44 @@ expect "$(tr -d '\r' <"$out/none.txt")" "tavko: $(winpath "$samples/card8.qvx"):
 export_software after
 diff "$out/before.txt" "$out/after.txt" >"$out/left.diff" || fail "keys left after unregistering: $out/left.diff"
 checks=$((checks + 1))
+
+# Registrations that are not this copy's alone: another copy's, one that a
+# failed registration finds, and another program's values. Each compared
+# whole, as the registry exports them.
+regsvr_at() { wine regsvr32 /s ${2:-} "$(winpath "$1")"; }
+copy="$out/copy/TAVKOWIC.dll"
+mkdir -p "$(dirname "$copy")"
+cp "$win64/TAVKOWIC.dll" "$copy"
+regsvr 64
+regsvr_at "$copy" || fail "regsvr32 of a copy"
+export_software copy
+regsvr 64 /u
+export_software copy-unregistered
+same copy copy-unregistered "unregistering one copy changed the other's registration"
+wine "$win64/tavko.exe" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/copy.qvx")" ||
+  fail "a QVX read through the copy left registered"
+regsvr_at "$copy" /u || fail "regsvr32 /u of the copy"
+export_software copy-gone
+same after copy-gone "keys left after unregistering the copy"
+# Another program's .qvx values and an empty handlers key: kept as they
+# are, by a registration and by unregistering with nothing registered.
+handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers'
+query "$handlers" /reg:64 >/dev/null && fail "the prefix already has property handlers"
+wine reg add 'HKLM\Software\Classes\.qvx' /v 'Content Type' /d text/x-other /f /reg:64 >/dev/null
+wine reg add 'HKLM\Software\Classes\.qvx' /v PerceivedType /d text /f /reg:64 >/dev/null
+wine reg add "$handlers" /f /reg:64 >/dev/null
+export_software foreign
+regsvr 64 /u
+export_software foreign-unregistered
+same foreign foreign-unregistered "unregistering with nothing registered changed the registry"
+regsvr 64
+expect "$(value 'HKCR\.qvx' 'Content Type' 64) $(value 'HKCR\.qvx' PerceivedType 64)" "text/x-other text" \
+  "another program's values"
+regsvr 64 /u
+export_software foreign-kept
+same foreign foreign-kept "registering and unregistering changed another program's keys"
+wine reg delete 'HKLM\Software\Classes\.qvx' /f /reg:64 >/dev/null
+wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem' /f /reg:64 >/dev/null
+export_software clean
+same after clean "the test's own keys left"
 echo "$checks codec checks passed"

@@ -3,6 +3,7 @@
 // class: the component finds it by the file's bytes, as any program does.
 // Every picture must come out as TAVKO.SPI (or TAVKO.SPH) delivers it.
 #include <windows.h>
+#include <olectl.h>
 #include <wincodec.h>
 
 #include <gtest/gtest.h>
@@ -150,10 +151,12 @@ void OpenStream(IStream* stream, Opened* out) {
   if (out->result == S_OK) out->result = out->decoder->GetFrame(0, out->frame.put());
 }
 
-// A read-only stream over bytes whose reads fail from failAt on.
+// A read-only stream over bytes whose reads fail from failAt on; its
+// statistics may claim a larger size (what lies past bytes reads as nothing).
 class TestStream : public IStream {
  public:
-  TestStream(const std::vector<uint8_t>& bytes, uint64_t failAt) : bytes_(bytes), failAt_(failAt) {}
+  TestStream(const std::vector<uint8_t>& bytes, uint64_t failAt, uint64_t size = 0)
+      : bytes_(bytes), failAt_(failAt), size_(size ? size : bytes.size()) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IStream || iid == IID_ISequentialStream) {
       *out = this;
@@ -195,7 +198,7 @@ class TestStream : public IStream {
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
     std::memset(stat, 0, sizeof *stat);
     stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = bytes_.size();
+    stat->cbSize.QuadPart = size_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
@@ -205,6 +208,7 @@ class TestStream : public IStream {
   ULONG references_ = 1;
   const std::vector<uint8_t>& bytes_;
   uint64_t failAt_;
+  uint64_t size_;
   uint64_t at_ = 0;
 };
 
@@ -326,10 +330,16 @@ TEST(WicCodec, BrokenAndForeignFiles) {
     OpenStream(&stream, &memory);
     EXPECT_EQ(memory.result, c.opened) << std::hex << memory.result;
   }
+  // A height of -2^31 in a stream that claims room for all its rows: no
+  // frame of 2^31 rows is offered.
+  const std::vector<uint8_t> tall = WithU32(MakeQvx(ShapeOf(1, 1, 1, 2)), 22, 0x80000000u);
+  TestStream huge(tall, UINT64_MAX, uint64_t{1} << 34);
+  Opened opened;
+  OpenStream(&huge, &opened);
+  EXPECT_EQ(opened.result, WINCODEC_ERR_UNKNOWNIMAGEFORMAT) << std::hex << opened.result;
   // A stream that fails once the header has been read: the rows are not
   // had, and no pixel is handed over.
   TestStream failing(good, 100);
-  Opened opened;
   OpenStream(&failing, &opened);
   ASSERT_EQ(opened.result, S_OK);
   std::vector<BYTE> pixels(9 * 3 * 7, 0x5A);
@@ -438,9 +448,82 @@ TEST(WicCodec, ListedAmongTheDecoders) {
   }
 }
 
+std::wstring RegistryText(HKEY key, const wchar_t* subkey, const wchar_t* name) {
+  wchar_t text[1024] = L"";
+  DWORD bytes = sizeof text;
+  RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+// A copy of the codec from another folder whose registration fails
+// part-way (a key it must create sits under a volatile one, where the
+// registry refuses a lasting key) puts back every value it changed: the
+// registration before it still names its own file and opens QVX files.
+TEST(WicCodec, FailedRegistrationKeepsTheOneBefore) {
+  const std::wstring decoder = L"Software\\Classes\\CLSID\\{77230C5A-8A0D-49F3-A6B1-F977416E7BFF}";
+  const std::wstring server = RegistryText(HKEY_LOCAL_MACHINE, (decoder + L"\\InprocServer32").c_str(), nullptr);
+  ASSERT_FALSE(server.empty()) << "the codec is not registered";
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  const std::wstring copy = std::wstring(folder) + L"tavko-copy\\TAVKOWIC.dll";
+  CreateDirectoryW((std::wstring(folder) + L"tavko-copy").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(server.c_str(), copy.c_str(), FALSE));
+  HMODULE module = LoadLibraryW(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  const std::wstring patterns = decoder + L"\\Patterns";
+  ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, patterns.c_str()), ERROR_SUCCESS);
+  HKEY volatileKey;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, patterns.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &volatileKey, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(volatileKey);
+  EXPECT_EQ(registerServer(), SELFREG_E_CLASS);
+  EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, (decoder + L"\\InprocServer32").c_str(), nullptr), server);
+  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L".qvx", L"Content Type"), L"image/x-qvx");
+  // The registration as it was: the patterns back through its own file.
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, patterns.c_str());
+  FreeLibrary(module);
+  DeleteFileW(copy.c_str());
+  RemoveDirectoryW((std::wstring(folder) + L"tavko-copy").c_str());
+  HMODULE registered = LoadLibraryW(server.c_str());
+  ASSERT_NE(registered, nullptr);
+  EXPECT_EQ(reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(registered, "DllRegisterServer"))(), S_OK);
+  FreeLibrary(registered);
+  Opened sample;
+  OpenFile(Env("TAVKO_SAMPLES_DIR", "samples") + "/card8.qvx", &sample);
+  EXPECT_EQ(sample.result, S_OK);
+}
+
+// --hold FILE MARKER: opens FILE through the imaging component and keeps
+// its codec loaded while MARKER exists, as a picture viewer or Explorer's
+// thumbnail host would; "holding" on the output once it does.
+int Hold(const char* file, const char* marker) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&Factory))))
+    return 1;
+  int status = 1;
+  {
+    Opened picture;
+    OpenFile(file, &picture);
+    if (picture.result == S_OK) {
+      std::printf("holding\n");
+      std::fflush(stdout);
+      while (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) Sleep(100);
+      status = 0;
+    }
+  }
+  Factory->Release();
+  CoUninitialize();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--hold") == 0) return Hold(argv[2], argv[3]);
   std::string why;
   if (!LoadPluginExports(Env("TAVKO_SPI", ""), &Plugin, &why)) {
     std::fprintf(stderr, "%s\n", why.c_str());
