@@ -116,6 +116,7 @@ Section "TAVKO"
   !insertmacro Put TAVKOWIC64.dll
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSE.txt"
+  File "${STAGE}\THIRD-PARTY-NOTICES.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "TAVKO ${VERSION} (QVX pictures)"
@@ -178,6 +179,7 @@ Section "Uninstall"
     !insertmacro Remove TAVKOWIC64.dll
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
     Delete "$INSTDIR\uninstall.exe"
     RMDir /REBOOTOK "$INSTDIR"
     ; The entry is this folder's only while it names this folder.

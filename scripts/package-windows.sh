@@ -36,6 +36,7 @@ x86_64-w64-mingw32-strip "$stage/tavko64.exe"
 # Text files in Windows line endings.
 sed "s/@VERSION@/$version/; s/\$/\r/" "$root/installer/README.txt" >"$stage/README.txt"
 sed 's/$/\r/' "$root/LICENSE" >"$stage/LICENSE.txt"
+sed 's/$/\r/' "$root/THIRD-PARTY-NOTICES.txt" >"$stage/THIRD-PARTY-NOTICES.txt"
 
 touch -d "@$SOURCE_DATE_EPOCH" "$stage" "$stage"/*
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$out/tavko-$version-setup.exe" \

@@ -57,7 +57,7 @@ snapshot before
 want=0 restart_code=$((3010 % 256))
 [ "$TAVKO_WINE32" = 1 ] || want=2 restart_code=2
 expect "$(install)" "$want" "installer exit code"
-for file in TAVKO.SPI TAVKO.SPH tavko.exe tavko64.exe TAVKOWIC32.dll TAVKOWIC64.dll README.txt LICENSE.txt uninstall.exe; do
+for file in TAVKO.SPI TAVKO.SPH tavko.exe tavko64.exe TAVKOWIC32.dll TAVKOWIC64.dll README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt uninstall.exe; do
   [ -f "$folder/$file" ] || fail "$file not installed"
   checks=$((checks + 1))
 done
