@@ -46,8 +46,9 @@ for f in "${files[@]}"; do
 done
 
 # Each component on its own, undone by the install manifests.
-manifests=()
-for component in tavko pixbuf mime "${qt[@]/#/qt}"; do
+manifests=() python=()
+[ -d "$build/python/qvx" ] && python=(python)
+for component in tavko pixbuf mime "${qt[@]/#/qt}" "${python[@]}"; do
   component=${component%%:*}
   DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" --component $component >>"$work/install.log"
   manifests+=("$build/install_manifest_$component.txt")
