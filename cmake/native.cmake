@@ -82,6 +82,7 @@ endif()
 add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
   tools/cmd_config.cpp tools/cmd_help.cpp tools/backend_native.cpp tools/output.cpp tools/paths.cpp tools/png_write.cpp tools/render.cpp
   tools/png_read_common.cpp tools/png_read_libpng.cpp)
+include(cmake/cli-unity.cmake)
 target_compile_options(tavko PRIVATE ${TAVKO_WARNINGS})
 # PNG rows are filtered in loops the compiler vectorises at -O3; the fast
 # levels compress runs of rows side by side with ISA-L, the smaller ones

@@ -76,6 +76,7 @@ target_include_directories(tavko_tool_core PRIVATE ${CMAKE_SOURCE_DIR})
 add_executable(tavko tools/tavko.cpp tools/command.cpp tools/cmd_info.cpp tools/cmd_decode.cpp tools/cmd_encode.cpp
   tools/cmd_config.cpp tools/cmd_help.cpp ${TAVKO_ENCODE_SOURCES} tools/dib.cpp tools/backend_win32.cpp tools/exports_win32.cpp tools/output.cpp tools/paths.cpp
   tools/png_write.cpp tools/render.cpp tools/png_read_common.cpp tools/png_read_wic.cpp)
+include(cmake/cli-unity.cmake)
 # CLI11 parses the arguments: header only, so Debian's copy serves this
 # build too, copied alone into the build folder (its folder holds the Linux
 # C library's headers as well).
