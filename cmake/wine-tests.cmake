@@ -19,6 +19,11 @@ set(TAVKO_WINE64_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN64_DIR}/TA
 add_test(NAME wine.prefix COMMAND ${TAVKO_SCRIPTS}/wine-prefix.sh)
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TAVKO_WINE_ENV}")
 
+# The virtual machine reaches a repository cloned into root's home folder
+# or /tmp, and says what failed when it cannot run a job.
+add_test(NAME vm.repo_paths COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/repo-paths.sh)
+set_tests_properties(vm.repo_paths PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+
 add_test(NAME dll.stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.sh ${TAVKO_WIN32_DIR}/TAVKO-symbols.dll)
 
 # Each module: its exports and imports, its test host, the digest match

@@ -8,7 +8,13 @@ wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 unset DISPLAY
-wineboot -i >/dev/null 2>&1
+status=0
+wineboot -i >"$WINEPREFIX.log" 2>&1 || status=$?
 wineserver -w
-test -f "$WINEPREFIX/system.reg"
+if [ "$status" != 0 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-prefix: wineboot did not make $WINEPREFIX (exit $status); its last words:" >&2
+  tail -20 "$WINEPREFIX.log" >&2
+  exit 1
+fi
+rm -f "$WINEPREFIX.log"
 echo "wine prefix ready: $WINEPREFIX"
