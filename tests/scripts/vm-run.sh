@@ -15,7 +15,7 @@ case "$root" in *[[:space:]]*) say "the repository's path holds a space: $root";
 [ -f "$kit/vmlinuz" ] && [ -f "$kit/initramfs.gz" ] || { say "no kit in $kit (tests/vm/make-kit.sh makes it)"; exit 1; }
 rm -rf "$run"; mkdir -p "$run"
 {
-  export -p | grep -Ev '^declare -x (PATH|WINELOADER|TAVKO_WINE32|DISPLAY|XAUTHORITY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR|OLDPWD|PWD|SHLVL|TMPDIR)='
+  export -p | grep -Ev '^declare -x (PATH|WINELOADER|TAVKO_WINE32|TAVKO_NO_WINE32|DISPLAY|XAUTHORITY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR|OLDPWD|PWD|SHLVL|TMPDIR)='
   echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TAVKO_IN_VM=1'
   printf 'cd %q\n' "$PWD"
   printf '%q ' bash "$@"; echo
