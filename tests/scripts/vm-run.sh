@@ -31,7 +31,7 @@ rm -rf "$run"; mkdir -p "$run"
 # emulation faulted on the return to user mode that Wine's 64-bit side
 # makes (iretq); one page-table level fewer as well.
 status=0
-qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -m 4G -cpu max,-smap,-smep,-pku,-la57 \
+qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -m 6G -cpu max,-smap,-smep,-pku,-la57 \
   -display none -monitor none -serial "file:$run/console.log" -no-reboot \
   -kernel "$kit/vmlinuz" -initrd "$kit/initramfs.gz" \
   -append "console=ttyS0 panic=-1 loglevel=1 tavko.repo=$root tavko.job=$run/job.sh" \

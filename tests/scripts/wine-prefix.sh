@@ -2,8 +2,10 @@
 # Makes a fresh Wine prefix for the tests (removing an old one).
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-# A prefix made by the 64-bit loader alone has no 32-bit side.
-run_where_32bit_runs || true
+# A prefix made by the 64-bit loader alone has no 32-bit side: it is made
+# in the virtual machine, unless TAVKO_PREFIX_64=1 asks for 64-bit programs
+# only.
+[ "${TAVKO_PREFIX_64:-0}" = 1 ] || run_where_32bit_runs || true
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
