@@ -1,10 +1,11 @@
 # Tests of the real TAVKO.SPI and TAVKO.SPH, built in the Windows build
 # folders and run under Wine in one throwaway prefix (so the 64-bit module
 # shares the 32-bit one's settings). On a machine that cannot run 32-bit x86
-# programs the tests of 32-bit Windows programs run in a virtual machine
-# under software emulation (tests/scripts/vm-run.sh), given the time that
-# takes (TAVKO_WINE32_TIMEOUT); without its kit they are skipped (exit 77)
-# and say so.
+# programs the tests of 32-bit Windows programs (marked VM) run in a single
+# boot of a virtual machine under software emulation, with prefixes of its
+# own (wine.vm: tests/vm/batch.sh), while the 64-bit tests run here; each
+# VM test then reports the result it had there. Without the machine's kit
+# they are skipped (exit 77) and say so.
 set(TAVKO_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/win32" CACHE PATH "Windows build folder")
 set(TAVKO_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/win64" CACHE PATH "64-bit Windows build folder")
 set(TAVKO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
@@ -15,9 +16,40 @@ set(TAVKO_WINE_COMMON_ENV "TAVKO_WINEPREFIX=${TAVKO_WINEPREFIX}"
   "TAVKO_SAMPLES_DIR=Z:${CMAKE_SOURCE_DIR}/samples")
 set(TAVKO_WINE_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN32_DIR}/TAVKO.SPI")
 set(TAVKO_WINE64_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN64_DIR}/TAVKO.SPH")
+set(TAVKO_VM_RESULTS "${CMAKE_BINARY_DIR}/vm-results")
+set_property(GLOBAL PROPERTY TAVKO_VM_BATCH "")
 
-add_test(NAME wine.prefix COMMAND ${TAVKO_SCRIPTS}/wine-prefix.sh)
-set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TAVKO_WINE_ENV}")
+# tavko_wine_test(NAME [VM SECONDS] ENV VAR=VALUE... COMMAND ...): a test
+# with its environment; VM puts it in the virtual machine's batch as well,
+# with the seconds it takes there (the batch starts the longest first).
+function(tavko_wine_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "VM" "ENV;COMMAND")
+  set(env ${arg_ENV})
+  if(arg_VM)
+    list(APPEND env "TAVKO_VM_RESULTS=${TAVKO_VM_RESULTS}" "TAVKO_VM_NAME=${name}")
+    set(line "tavko_vm_job ${name} ${arg_VM}")
+    foreach(word IN LISTS env)
+      string(APPEND line " '${word}'")
+    endforeach()
+    string(APPEND line " --")
+    foreach(word IN LISTS arg_COMMAND)
+      string(APPEND line " '${word}'")
+    endforeach()
+    set_property(GLOBAL APPEND_STRING PROPERTY TAVKO_VM_BATCH "${line}\n")
+  endif()
+  add_test(NAME ${name} COMMAND ${arg_COMMAND})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
+endfunction()
+
+# The prefix of the tests run here: of 64-bit programs only where 32-bit
+# ones cannot run.
+tavko_wine_test(wine.prefix ENV ${TAVKO_WINE_ENV} TAVKO_PREFIX_64=1 COMMAND ${TAVKO_SCRIPTS}/wine-prefix.sh)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine)
+
+# The virtual machine reaches a repository cloned into root's home folder
+# or /tmp, and says what failed when it cannot run a job.
+add_test(NAME vm.repo_paths COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/repo-paths.sh)
+set_tests_properties(vm.repo_paths PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
 
 add_test(NAME dll.stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.sh ${TAVKO_WIN32_DIR}/TAVKO-symbols.dll)
 
@@ -30,26 +62,31 @@ foreach(bits 32 64)
     set(module TAVKO.SPI)
     set(env "${TAVKO_WINE_ENV}")
     set(timeout ${TAVKO_WINE32_TIMEOUT})
+    set(vm VM)
+    set(fixtures "wine;wine_vm")
   else()
     set(suffix 64)
     set(module TAVKO.SPH)
     set(env "${TAVKO_WINE64_ENV}")
     set(timeout 600)
+    set(vm "")
+    set(fixtures wine)
   endif()
   set(dll dll${suffix})
   set(wine wine${suffix})
   set(dir ${TAVKO_WIN${bits}_DIR})
   add_test(NAME ${dll}.boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${dir}/${module})
-  add_test(NAME ${wine}.dll_tests COMMAND ${TAVKO_SCRIPTS}/wine-run.sh ${dir}/tavko_wine_tests.exe --gtest_brief=1)
-  add_test(NAME ${wine}.digest_match COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
+  tavko_wine_test(${wine}.dll_tests ${vm} 32 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
+    ${dir}/tavko_wine_tests.exe --gtest_brief=1)
+  tavko_wine_test(${wine}.digest_match ${vm} 90 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
     $<TARGET_FILE:tavko_digest> ${dir}/tavko_wine_tests.exe
     ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds ${CMAKE_BINARY_DIR}/digest${suffix})
-  add_test(NAME ${wine}.registry COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
+  tavko_wine_test(${wine}.registry ${vm} 330 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/registry${suffix})
-  add_test(NAME ${wine}.dialog COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
+  tavko_wine_test(${wine}.dialog ${vm} 150 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/dialog${suffix})
   set_tests_properties(${wine}.dll_tests ${wine}.digest_match ${wine}.registry ${wine}.dialog PROPERTIES
-    FIXTURES_REQUIRED wine ENVIRONMENT "${env}" RESOURCE_LOCK wine TIMEOUT ${timeout} SKIP_RETURN_CODE 77)
+    FIXTURES_REQUIRED "${fixtures}" RESOURCE_LOCK wine TIMEOUT ${timeout} SKIP_RETURN_CODE 77)
 endforeach()
 
 add_test(NAME wine.tool_match COMMAND ${TAVKO_SCRIPTS}/tool-wine-match.sh
@@ -72,3 +109,12 @@ set_tests_properties(wine64.large_picture wine64.four_gigabyte_picture PROPERTIE
   FIXTURES_REQUIRED wine ENVIRONMENT "${TAVKO_WINE64_ENV};TAVKO_LARGE=1" RESOURCE_LOCK wine TIMEOUT 600
   SKIP_RETURN_CODE 77)
 include(cmake/wic-tests.cmake)
+
+# The batch of the VM tests, run before them and started first (the
+# longest test), beside the rest.
+get_property(batch GLOBAL PROPERTY TAVKO_VM_BATCH)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/vm-batch.sh CONTENT "${batch}")
+add_test(NAME wine.vm COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/batch.sh ${CMAKE_BINARY_DIR}/vm-batch.sh ${TAVKO_VM_RESULTS})
+set_tests_properties(wine.vm PROPERTIES FIXTURES_SETUP wine_vm FIXTURES_REQUIRED windows_packages
+  ENVIRONMENT "${TAVKO_WINE_COMMON_ENV}" TIMEOUT 5400 SKIP_RETURN_CODE 77 COST 10000)
+set_tests_properties(windows.packages PROPERTIES COST 10001)

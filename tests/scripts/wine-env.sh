@@ -13,7 +13,9 @@ winpath() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 # "Exec format error" for 32-bit ones), and then Wine's 32-bit side cannot
 # start. There the tests run Wine's 64-bit loader and skip what needs 32-bit
 # Windows programs (exit 77, which ctest counts as skipped).
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# TAVKO_NO_WINE32=1 makes a machine that runs them behave as one that does
+# not (to try that path).
+if [ "${TAVKO_NO_WINE32:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   TAVKO_WINE32=1
 else
   TAVKO_WINE32=0
@@ -24,11 +26,22 @@ export TAVKO_WINE32
 # Whether a Windows program (PE file) runs under Wine on this machine.
 wine_runs() { [ "$TAVKO_WINE32" = 1 ] || ! file -b "$1" | grep -q 'Intel 80386'; }
 # Where they cannot, a test that needs 32-bit programs runs whole inside a
-# virtual machine whose kernel runs them (vm-run.sh), once scripts/setup.sh
-# has made its kit: this does not return then. Else it returns false.
+# virtual machine whose kernel runs them, once scripts/setup.sh has made its
+# kit: under ctest all such tests ran already in one boot of it (wine.vm,
+# tests/vm/batch.sh), and the test gives the output and exit status it had
+# there; run by hand, it boots a machine of its own (vm-run.sh). This does
+# not return then. Else it returns false.
 run_where_32bit_runs() {
   [ "$TAVKO_WINE32" = 1 ] && return 0
-  local here root
+  local here root result
+  if [ -z "${TAVKO_IN_VM:-}" ] && [ -n "${TAVKO_VM_NAME:-}" ] && [ -d "${TAVKO_VM_RESULTS:-}" ]; then
+    result=$TAVKO_VM_RESULTS/$TAVKO_VM_NAME
+    [ -f "$result.status" ] || { echo "the virtual machine's batch (wine.vm) left no result for $TAVKO_VM_NAME" >&2; exit 1; }
+    echo "(ran in the virtual machine, in the batch of wine.vm)"
+    cat "$result.out"
+    cat "$result.err" >&2
+    exit "$(cat "$result.status")"
+  fi
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   root=$(cd "$here/../.." && pwd)
   if [ -z "${TAVKO_IN_VM:-}" ] && [ -f "$root/build/vm-kit/vmlinuz" ] && command -v qemu-system-x86_64 >/dev/null; then
