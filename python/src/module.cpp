@@ -206,7 +206,7 @@ void CheckSize(const QvxPictureInfo& info, uint64_t maxPixels) {
 // What a decode makes of the picture once its headers are in. prepare is
 // called with the GIL held and may throw; it returns the rows' target.
 struct Wanted {
-  QvxRowSpec spec;
+  QvxRowSpec layout;
   bool headerOnly;
   uint64_t maxPixels;
   QvxRowTarget (*prepare)(void* context, const QvxPictureInfo& info);
@@ -221,7 +221,7 @@ struct PushDeleter {
 // is called. Returns the picture's header (after the rows, unless
 // headerOnly); throws Refused for a bad picture.
 QvxPictureInfo Drive(Source* source, const Wanted& wanted) {
-  std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(wanted.spec));
+  std::unique_ptr<QvxPush, PushDeleter> push(QvxPushCreate(wanted.layout));
   if (!push) throw Refused{"no-memory", "not enough memory to start a decode"};
   uint8_t first[kQvxHeaderBytes + 10];
   uint64_t firstHave = 0, taken = 0;
@@ -319,12 +319,12 @@ QvxRowTarget PrepareArray(void* context, const QvxPictureInfo& info) {
   return {rows->pixels.mutable_data(), channels * static_cast<uint64_t>(info.width), nullptr, nullptr};
 }
 
-QvxRowSpec Spec(bool indices, QvxPixelLayout layout) {
-  QvxRowSpec spec = QvxDefaultRowSpec();
-  spec.layout = layout;
-  spec.indices = indices;
-  spec.topFirst = true;
-  return spec;
+QvxRowSpec RowsAs(bool indices, QvxPixelLayout layout) {
+  QvxRowSpec rows = QvxDefaultRowSpec();
+  rows.layout = layout;
+  rows.indices = indices;
+  rows.topFirst = true;
+  return rows;
 }
 
 // The colour table as red, green, blue rows for every index the stored bits
@@ -340,7 +340,7 @@ py::array_t<uint8_t> Palette(const QvxPictureInfo& info) {
 
 py::object Read(int kind, const py::object& source, bool indexed, uint64_t maxPixels) {
   ArrayRows rows{indexed, py::array_t<uint8_t>(), 0};
-  Wanted wanted{Spec(indexed, kQvxRgb8), false, maxPixels, PrepareArray, &rows};
+  Wanted wanted{RowsAs(indexed, kQvxRgb8), false, maxPixels, PrepareArray, &rows};
   QvxPictureInfo info = Run(kind, source, wanted);
   if (!indexed) return std::move(rows.pixels);
   return py::make_tuple(rows.pixels, Palette(info));
@@ -349,7 +349,7 @@ py::object Read(int kind, const py::object& source, bool indexed, uint64_t maxPi
 QvxRowTarget NoRows(void*, const QvxPictureInfo&) { return {}; }
 
 py::tuple Info(int kind, const py::object& source) {
-  Wanted wanted{Spec(true, kQvxRgb8), true, UINT64_MAX, NoRows, nullptr};
+  Wanted wanted{RowsAs(true, kQvxRgb8), true, UINT64_MAX, NoRows, nullptr};
   QvxPictureInfo info = Run(kind, source, wanted);
   py::object palette = info.bits <= 8 ? py::object(Palette(info)) : py::none();
   return py::make_tuple(info.width, info.rows, info.bits, info.topDown, info.colourCount, info.xPelsPerMeter,
@@ -410,7 +410,7 @@ void LoadRows(int kind, const py::object& source, uintptr_t lines, uint64_t widt
   std::string table = mono;
   PillowRows rows{reinterpret_cast<uint8_t**>(lines), width, height, mode, {0, 255}, nullptr};
   if (table.size() == 2) rows.mono[0] = static_cast<uint8_t>(table[0]), rows.mono[1] = static_cast<uint8_t>(table[1]);
-  Wanted wanted{Spec(mode != "RGB", mode == "RGB" ? kQvxRgba8 : kQvxRgb8), false, UINT64_MAX, PreparePillow, &rows};
+  Wanted wanted{RowsAs(mode != "RGB", mode == "RGB" ? kQvxRgba8 : kQvxRgb8), false, UINT64_MAX, PreparePillow, &rows};
   Run(kind, source, wanted);
   FinishMono(&rows);
 }
