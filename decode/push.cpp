@@ -116,11 +116,8 @@ bool JudgeHead(QvxPush* push) {
     return false;
   }
   QvxHeader header;
-  QvxOptions options = {};  // the plug-in's depths with its options clear
-  options.maxBlockBytes = UINT64_MAX;
   QvxPlan plan;
-  if (QvxReadHeader(push->head, end, &header) != kQvxOk || !QvxIsSupported(header, false, 0) ||
-      QvxPlanDecode(header, options, UINT64_MAX, &plan) != kQvxOk || plan.rows > INT32_MAX) {
+  if (!QvxPlanRows(push->head, end, &header, &plan)) {
     Fail(push, kQvxNotQvx);
     return false;
   }
@@ -210,6 +207,13 @@ void TakeRows(QvxPush* push, const uint8_t** bytes, uint64_t* size) {
 }
 
 }  // namespace
+
+bool QvxPlanRows(const uint8_t* first, uint64_t available, QvxHeader* header, QvxPlan* plan) {
+  QvxOptions options = {};  // the plug-in's depths with its options clear
+  options.maxBlockBytes = UINT64_MAX;
+  return QvxReadHeader(first, available, header) == kQvxOk && QvxIsSupported(*header, false, 0) &&
+         QvxPlanDecode(*header, options, UINT64_MAX, plan) == kQvxOk && plan->rows <= INT32_MAX;
+}
 
 QvxRowSpec QvxDefaultRowSpec() {
   QvxRowSpec wanted = {};

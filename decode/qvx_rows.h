@@ -96,6 +96,12 @@ struct QvxRowTarget {
   void* context;
 };
 
+// A header as the row decoders judge it: read from the first available
+// bytes, a kind they decode, planned with the plug-in's depths and its
+// options clear, at most INT32_MAX rows. False where they would refuse the
+// picture as not one they decode.
+bool QvxPlanRows(const uint8_t* first, uint64_t available, QvxHeader* header, QvxPlan* plan);
+
 // The push decoder.
 struct QvxPush;
 

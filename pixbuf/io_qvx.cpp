@@ -83,12 +83,8 @@ bool AnnounceFromHead(LoadContext* context, GError** error) {
   uint64_t have = context->fed < kQvxHeaderBytes ? context->fed : kQvxHeaderBytes;
   if (context->announced || have < kSignatureBytes || have < QvxHeaderEnd(context->head)) return true;
   QvxHeader header;
-  QvxOptions options = {};
-  options.maxBlockBytes = UINT64_MAX;
   QvxPlan plan;
-  if (QvxReadHeader(context->head, have, &header) != kQvxOk || !QvxIsSupported(header, false, 0) ||
-      QvxPlanDecode(header, options, UINT64_MAX, &plan) != kQvxOk || plan.rows > INT32_MAX)
-    return true;  // the push decoder refuses it, with its reason
+  if (!QvxPlanRows(context->head, have, &header, &plan)) return true;  // the push decoder refuses it, with its reason
   return Announce(context, plan.width, static_cast<gint>(plan.rows), error);
 }
 

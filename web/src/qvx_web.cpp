@@ -166,12 +166,8 @@ WEB_EXPORT("qvx_picture_bytes") double QvxWebPictureBytes(const WebDecode* decod
 // input), as a decode would see it; the colour table is not needed.
 WEB_EXPORT("qvx_info") int32_t QvxWebInfo(WebDecode* decode, uint32_t size) {
   QvxHeader header;
-  QvxOptions options = {};
-  options.maxBlockBytes = UINT64_MAX;
   QvxPlan plan;
-  if (QvxReadHeader(decode->input, size, &header) != kQvxOk || !QvxIsSupported(header, false, 0) ||
-      QvxPlanDecode(header, options, UINT64_MAX, &plan) != kQvxOk || plan.rows > INT32_MAX)
-    return Refuse(decode, kQvxNotQvx);
+  if (!QvxPlanRows(decode->input, size, &header, &plan)) return Refuse(decode, kQvxNotQvx);
   decode->picture = {true, static_cast<uint32_t>(plan.width), static_cast<uint32_t>(plan.rows), plan.bits,
                      plan.height < 0, header.biXPelsPerMeter, header.biYPelsPerMeter,
                      plan.pixelOffset + plan.sourceStride * plan.rows};
