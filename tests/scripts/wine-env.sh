@@ -9,6 +9,19 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Windows path of a Unix path, through Wine's Z: drive.
 winpath() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 
+# software_registry OUT: the prefix's HKEY_LOCAL_MACHINE\Software (both
+# views) as Wine keeps it on disk, without each key's time of writing: read
+# from the file once the server has stopped and written it, which takes
+# seconds where "reg export" asks the server for every key on its own (a
+# minute under emulation). No Windows program may be running then. Left
+# out: the network cards' key, which Wine's ndis.sys fills with volatile
+# keys while the prefix is in use (so it is saved as empty or not at all).
+software_registry() {
+  wineserver -w
+  awk '/^\[/ { keep = /^\[Software\\\\/ && !/\\NetworkCards\]/; sub(/\] [0-9]+$/, "]") }
+       /^#time=/ { next } keep' "$WINEPREFIX/system.reg" >"$1"
+}
+
 # Some machines run 64-bit x86 programs only (sandboxes such as gVisor give
 # "Exec format error" for 32-bit ones), and then Wine's 32-bit side cannot
 # start. There the tests run Wine's 64-bit loader and skip what needs 32-bit
