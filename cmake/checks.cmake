@@ -13,4 +13,4 @@ set_tests_properties(valgrind.tool PROPERTIES TIMEOUT 900)
 
 # About a minute of fuzzing in all, which also replays every regression input.
 add_test(NAME fuzz.smoke COMMAND ${CMAKE_SOURCE_DIR}/fuzz/run.sh 15)
-set_tests_properties(fuzz.smoke PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+set_tests_properties(fuzz.smoke PROPERTIES TIMEOUT 900)

@@ -33,12 +33,21 @@ same() { diff "$out/$1.txt" "$out/$2.txt" >"$out/$2.diff" || fail "$3: $out/$2.d
 export_software before
 regsvr "$bits"
 key="HKLM\\Software\\Classes\\CLSID\\$clsid"
-expect "$(value "$key" MimeTypes "$bits")" "image/x-qvx" "MimeTypes"
-expect "$(value "$key" FileExtensions "$bits")" ".qvx" "FileExtensions"
-expect "$(value "$key\\InprocServer32" ThreadingModel "$bits")" "Both" "threading model"
-expect "$(value "$key\\InprocServer32" "" "$bits")" "$(winpath "$(dir "$bits")/TAVKOWIC.dll" | tr / '\\')" "server"
-expect "$(value "$key\\Patterns\\0" Pattern "$bits") $(value "$key\\Patterns\\0" Mask "$bits")" "BDB2 FFFF" "pattern"
-expect "$(query "$key\\Formats" /reg:"$bits" | grep -c '^HKEY.*Formats\\{')" 4 "pixel formats"
+# The class key and its subkeys, read by one process; class_value SUBKEY
+# [NAME]: one value there (SUBKEY "" is the class key itself; without
+# NAME, the default value).
+query "$key" /s /reg:"$bits" >"$out/class.txt"
+class_value() {
+  WANT="$clsid${1:+\\$1}" NAME="${2:-(Default)}" awk '
+    /^HKEY_/ { l = tolower($0); w = tolower(ENVIRON["WANT"]); here = substr(l, length(l) - length(w) + 1) == w; next }
+    here && $1 == ENVIRON["NAME"] { sub(/^ *[^ ]+ +REG_[A-Z_]+ */, ""); print; exit }' "$out/class.txt"
+}
+expect "$(class_value "" MimeTypes)" "image/x-qvx" "MimeTypes"
+expect "$(class_value "" FileExtensions)" ".qvx" "FileExtensions"
+expect "$(class_value InprocServer32 ThreadingModel)" "Both" "threading model"
+expect "$(class_value InprocServer32)" "$(winpath "$(dir "$bits")/TAVKOWIC.dll" | tr / '\\')" "server"
+expect "$(class_value 'Patterns\0' Pattern) $(class_value 'Patterns\0' Mask)" "BDB2 FFFF" "pattern"
+expect "$(grep -ci '^HKEY.*Formats\\{' "$out/class.txt")" 4 "pixel formats"
 expect "$(value "HKLM\\Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\$clsid" CLSID "$bits")" \
   "$clsid" "decoder category"
 expect "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.qvx' "" "$bits")" \
