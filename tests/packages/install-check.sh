@@ -59,7 +59,7 @@ fi
 for p in "${packages[@]}"; do
   [ "$(dpkg-query -W -f='${Version}' "$p")" = "$version" ] || failed "$p is not at version $version"
 done
-bare tavko --version | grep -qF "$version" || failed "tavko --version does not say $version"
+bare tavko --version | grep -F "$version" >/dev/null || failed "tavko --version does not say $version"
 [ "$(bare man -w tavko)" = /usr/share/man/man1/tavko.1.gz ] || failed "man -w tavko"
 bare bash -c 'source /usr/share/bash-completion/completions/tavko && complete -p tavko' >/dev/null ||
   failed "no bash completion for tavko"

@@ -5,8 +5,8 @@ set -euo pipefail
 build=$1 out=$2
 rm -rf "$out"
 cmake --install "$build" --prefix "$out" --component tavko >/dev/null
-"$out/bin/tavko" --version | grep -q "^tavko "
-man -l "$out/share/man/man1/tavko.1" 2>/dev/null | grep -q "decode, encode and inspect QVX pictures"
+"$out/bin/tavko" --version | grep "^tavko " >/dev/null
+man -l "$out/share/man/man1/tavko.1" 2>/dev/null | grep "decode, encode and inspect QVX pictures" >/dev/null
 source "$out/share/bash-completion/completions/tavko"
 complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _tavko; echo "${COMPREPLY[*]}"; }
 [ "$(complete_words tavko dec)" = "decode" ]

@@ -71,7 +71,7 @@ fi
 grep -q "configuration dialog" "$out/err"
 if tavko config 2>"$out/err"; then echo "config without a display succeeded"; exit 1; fi
 grep -q "no display" "$out/err"
-tavko --version | grep -qx "interface: 00IN"
+tavko --version | grep -x "interface: 00IN" >/dev/null
 # Both builds read headers through the core: the same facts for every seed
 # (header sizes 0 to 64 among them).
 (cd "$samples/../fuzz/seeds" && { "$native" info --json -- *.qvx || true; } >"$out/info-linux.txt" &&
