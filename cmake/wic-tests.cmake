@@ -7,14 +7,14 @@ add_test(NAME dll.wic_stack_alignment COMMAND ${TAVKO_SCRIPTS}/stack-alignment.s
 foreach(bits 32 64)
   if(bits EQUAL 32)
     set(name wine.wic_codec)
-    set(vm VM 480)
+    set(vm VM)
     set(fixtures "wine;wine_vm")
   else()
     set(name wine64.wic_codec)
     set(vm "")
     set(fixtures wine)
   endif()
-  tavko_wine_test(${name} ${vm} ENV ${TAVKO_WINE_COMMON_ENV} COMMAND ${TAVKO_SCRIPTS}/wic-codec.sh ${bits}
+  tavko_wine_test(${name} ${vm} SECONDS 480 ENV ${TAVKO_WINE_COMMON_ENV} COMMAND ${TAVKO_SCRIPTS}/wic-codec.sh ${bits}
     ${TAVKO_WIN32_DIR} ${TAVKO_WIN64_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/wic-codec${bits})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED "${fixtures}" RESOURCE_LOCK wine TIMEOUT ${TAVKO_WINE32_TIMEOUT} SKIP_RETURN_CODE 77)
@@ -27,7 +27,7 @@ add_test(NAME windows.packages COMMAND ${CMAKE_COMMAND} -E env TAVKO_NO_BUILD=1
 set_tests_properties(windows.packages PROPERTIES FIXTURES_SETUP windows_packages)
 add_test(NAME windows.reproducible COMMAND ${TAVKO_SCRIPTS}/windows-reproducible.sh ${CMAKE_BINARY_DIR}/packages)
 set_tests_properties(windows.reproducible PROPERTIES FIXTURES_REQUIRED windows_packages)
-tavko_wine_test(wine64.installer VM 320 ENV ${TAVKO_WINE_COMMON_ENV} COMMAND ${TAVKO_SCRIPTS}/wic-installer.sh
+tavko_wine_test(wine64.installer VM SECONDS 320 ENV ${TAVKO_WINE_COMMON_ENV} COMMAND ${TAVKO_SCRIPTS}/wic-installer.sh
   ${CMAKE_BINARY_DIR}/packages/tavko-${PROJECT_VERSION}-setup.exe ${TAVKO_WIN64_DIR}
   ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/wic-installer)
 set_tests_properties(wine64.installer PROPERTIES

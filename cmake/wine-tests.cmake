@@ -19,15 +19,18 @@ set(TAVKO_WINE64_ENV ${TAVKO_WINE_COMMON_ENV} "TAVKO_SPI=Z:${TAVKO_WIN64_DIR}/TA
 set(TAVKO_VM_RESULTS "${CMAKE_BINARY_DIR}/vm-results")
 set_property(GLOBAL PROPERTY TAVKO_VM_BATCH "")
 
-# tavko_wine_test(NAME [VM SECONDS] ENV VAR=VALUE... COMMAND ...): a test
-# with its environment; VM puts it in the virtual machine's batch as well,
-# with the seconds it takes there (the batch starts the longest first).
+# tavko_wine_test(NAME [VM] [SECONDS N] ENV VAR=VALUE... COMMAND ...): a
+# test with its environment; VM puts it in the virtual machine's batch as
+# well, where it takes about N seconds (the batch starts the longest first).
 function(tavko_wine_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "VM" "ENV;COMMAND")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "VM" "SECONDS" "ENV;COMMAND")
   set(env ${arg_ENV})
   if(arg_VM)
+    if(NOT arg_SECONDS)
+      message(FATAL_ERROR "tavko_wine_test(${name} VM) needs the SECONDS it takes in the machine")
+    endif()
     list(APPEND env "TAVKO_VM_RESULTS=${TAVKO_VM_RESULTS}" "TAVKO_VM_NAME=${name}")
-    set(line "tavko_vm_job ${name} ${arg_VM}")
+    set(line "tavko_vm_job ${name} ${arg_SECONDS}")
     foreach(word IN LISTS env)
       string(APPEND line " '${word}'")
     endforeach()
@@ -76,14 +79,14 @@ foreach(bits 32 64)
   set(wine wine${suffix})
   set(dir ${TAVKO_WIN${bits}_DIR})
   add_test(NAME ${dll}.boundary COMMAND ${TAVKO_SCRIPTS}/dll-boundary.sh ${dir}/${module})
-  tavko_wine_test(${wine}.dll_tests ${vm} 32 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
+  tavko_wine_test(${wine}.dll_tests ${vm} SECONDS 32 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-run.sh
     ${dir}/tavko_wine_tests.exe --gtest_brief=1)
-  tavko_wine_test(${wine}.digest_match ${vm} 90 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
+  tavko_wine_test(${wine}.digest_match ${vm} SECONDS 90 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/digest-match.sh
     $<TARGET_FILE:tavko_digest> ${dir}/tavko_wine_tests.exe
     ${TAVKO_CORPUS_DIR} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_SOURCE_DIR}/fuzz/seeds ${CMAKE_BINARY_DIR}/digest${suffix})
-  tavko_wine_test(${wine}.registry ${vm} 330 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
+  tavko_wine_test(${wine}.registry ${vm} SECONDS 330 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-registry.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/registry${suffix})
-  tavko_wine_test(${wine}.dialog ${vm} 150 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
+  tavko_wine_test(${wine}.dialog ${vm} SECONDS 150 ENV ${env} COMMAND ${TAVKO_SCRIPTS}/wine-dialog.sh
     ${dir} ${CMAKE_SOURCE_DIR}/samples ${CMAKE_BINARY_DIR}/dialog${suffix})
   set_tests_properties(${wine}.dll_tests ${wine}.digest_match ${wine}.registry ${wine}.dialog PROPERTIES
     FIXTURES_REQUIRED "${fixtures}" RESOURCE_LOCK wine TIMEOUT ${timeout} SKIP_RETURN_CODE 77)

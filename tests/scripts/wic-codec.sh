@@ -26,11 +26,11 @@ value() {
   query "$1" "${which[@]}" /reg:"$3" | sed -n 's/^ *[^ ].*REG_[A-Z_]* *//p' | head -1
 }
 expect() { [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"; checks=$((checks + 1)); }
-export_software() { software_registry "$out/$1.txt"; }
-# same A B WHAT: the exports A and B are the same.
+snapshot() { software_registry "$out/$1.txt"; }
+# same A B WHAT: the snapshots A and B are the same.
 same() { diff "$out/$1.txt" "$out/$2.txt" >"$out/$2.diff" || fail "$3: $out/$2.diff"; checks=$((checks + 1)); }
 
-export_software before
+snapshot before
 regsvr "$bits"
 key="HKLM\\Software\\Classes\\CLSID\\$clsid"
 # The class key and its subkeys, read by one process; class_value SUBKEY
@@ -59,12 +59,12 @@ expect "$(value 'HKCR\.qvx\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}' "" 64
 # The client also registers a copy of the codec in a way that fails
 # part-way (FailedRegistrationKeepsTheOneBefore): the registry must be left
 # exactly as it was.
-export_software registered
+snapshot registered
 module=TAVKO.SPH; [ "$bits" = 32 ] && module=TAVKO.SPI
 TAVKO_SPI="$(winpath "$(dir "$bits")/$module")" wine "$(dir "$bits")/tavko_wic_tests.exe" --gtest_brief=1 ||
   fail "WIC client"
 checks=$((checks + 1))
-export_software registered-again
+snapshot registered-again
 same registered registered-again "a failed registration changed the one before it"
 
 # A WIC program: tavko.exe encode reads a QVX through the codec, and the
@@ -107,7 +107,7 @@ wine "$tool" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out")/none.qv
   fail "a QVX read through WIC with no codec registered"
 expect "$(tr -d '\r' <"$out/none.txt")" "tavko: $(winpath "$samples/card8.qvx"): cannot be stored as QVX: not a picture the system can read" \
   "no codec"
-export_software after
+snapshot after
 same before after "keys left after unregistering"
 if [ "$bits" = 32 ]; then
   echo "$checks codec checks passed"
@@ -123,14 +123,14 @@ mkdir -p "$(dirname "$copy")"
 cp "$win64/TAVKOWIC.dll" "$copy"
 regsvr 64
 regsvr_at "$copy" || fail "regsvr32 of a copy"
-export_software copy
+snapshot copy
 regsvr 64 /u
-export_software copy-unregistered
+snapshot copy-unregistered
 same copy copy-unregistered "unregistering one copy changed the other's registration"
 wine "$win64/tavko.exe" encode "$(winpath "$samples/card8.qvx")" "$(winpath "$out/copy.qvx")" ||
   fail "a QVX read through the copy left registered"
 regsvr_at "$copy" /u || fail "regsvr32 /u of the copy"
-export_software copy-gone
+snapshot copy-gone
 same after copy-gone "keys left after unregistering the copy"
 # Another program's .qvx values and an empty handlers key: kept as they
 # are, by a registration and by unregistering with nothing registered.
@@ -139,18 +139,18 @@ query "$handlers" /reg:64 >/dev/null && fail "the prefix already has property ha
 wine reg add 'HKLM\Software\Classes\.qvx' /v 'Content Type' /d text/x-other /f /reg:64 >/dev/null
 wine reg add 'HKLM\Software\Classes\.qvx' /v PerceivedType /d text /f /reg:64 >/dev/null
 wine reg add "$handlers" /f /reg:64 >/dev/null
-export_software foreign
+snapshot foreign
 regsvr 64 /u
-export_software foreign-unregistered
+snapshot foreign-unregistered
 same foreign foreign-unregistered "unregistering with nothing registered changed the registry"
 regsvr 64
 expect "$(value 'HKCR\.qvx' 'Content Type' 64) $(value 'HKCR\.qvx' PerceivedType 64)" "text/x-other text" \
   "another program's values"
 regsvr 64 /u
-export_software foreign-kept
+snapshot foreign-kept
 same foreign foreign-kept "registering and unregistering changed another program's keys"
 wine reg delete 'HKLM\Software\Classes\.qvx' /f /reg:64 >/dev/null
 wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem' /f /reg:64 >/dev/null
-export_software clean
+snapshot clean
 same after clean "the test's own keys left"
 echo "$checks codec checks passed"
